@@ -1,0 +1,69 @@
+#include "core/float_text.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <system_error>
+
+namespace quorvane::core {
+namespace {
+
+// Writes "NaN", "inf" or "-inf" and returns true, or returns false for a finite value.
+bool append_special(std::string& out, double value) {
+    if (std::isnan(value)) {
+        out += "NaN";
+        return true;
+    }
+    if (std::isinf(value)) {
+        out += value < 0 ? "-inf" : "inf";
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void append_float_text(std::string& out, double value) {
+    if (append_special(out, value)) return;
+    if (std::signbit(value)) out += '-';
+
+    // Shortest round-trip digits in scientific form, d[.ddd]e±x, then laid out positionally.
+    char buffer[32];
+    const auto written = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
+                                       std::chars_format::scientific);
+    const char* end = written.ptr;
+    const char* exponent_mark = buffer;
+    while (*exponent_mark != 'e') ++exponent_mark;
+    const int exponent = std::atoi(exponent_mark + 1);
+
+    std::string digits;
+    for (const char* p = buffer; p != exponent_mark; ++p)
+        if (*p != '.') digits += *p;
+    (void)end;
+
+    const int digit_count = static_cast<int>(digits.size());
+    if (exponent < 0) {
+        out += "0.";
+        out.append(static_cast<std::size_t>(-exponent - 1), '0');
+        out += digits;
+    } else if (exponent >= digit_count - 1) {
+        out += digits;
+        out.append(static_cast<std::size_t>(exponent - (digit_count - 1)), '0');
+    } else {
+        out.append(digits, 0, static_cast<std::size_t>(exponent + 1));
+        out += '.';
+        out.append(digits, static_cast<std::size_t>(exponent + 1), std::string::npos);
+    }
+}
+
+void append_float_text_fixed(std::string& out, double value, int precision) {
+    if (append_special(out, value)) return;
+    if (std::signbit(value)) out += '-';
+    // A fixed layout of the largest double needs 309 integer digits plus the fraction.
+    std::string buffer(static_cast<std::size_t>(330 + (precision > 0 ? precision : 0)), '\0');
+    const auto written = std::to_chars(buffer.data(), buffer.data() + buffer.size(), std::fabs(value),
+                                       std::chars_format::fixed, precision < 0 ? 0 : precision);
+    out.append(buffer.data(), written.ptr);
+}
+
+}  // namespace quorvane::core

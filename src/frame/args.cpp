@@ -1,0 +1,210 @@
+#include "src/frame/args.hpp"
+
+#include <string>
+
+namespace quorvane::frame {
+namespace detail {
+namespace {
+
+PyObject* interned_name(const ParameterList& list, std::size_t index) {
+    PyObject* name = list.interned[index].load(std::memory_order_acquire);
+    if (name) return name;
+    // Kept for the life of the process; racing threads may each intern once, which is harmless
+    // (interning returns the same str) apart from one extra reference.
+    name = check(PyUnicode_InternFromString(list.names[index]));
+    PyObject* expected = nullptr;
+    if (!list.interned[index].compare_exchange_strong(expected, name, std::memory_order_acq_rel))
+        return expected;
+    return name;
+}
+
+// Keyword names at a call site are interned, so a pointer comparison usually decides.
+Py_ssize_t find_parameter(const ParameterList& list, PyObject* keyword) {
+    for (std::size_t i = 0; i < list.count; ++i)
+        if (interned_name(list, i) == keyword) return static_cast<Py_ssize_t>(i);
+    if (!PyUnicode_Check(keyword)) return -1;
+    for (std::size_t i = 0; i < list.count; ++i)
+        if (PyUnicode_CompareWithASCIIString(keyword, list.names[i]) == 0) return static_cast<Py_ssize_t>(i);
+    return -1;
+}
+
+[[noreturn]] void raise_too_many_positional(const ParameterList& list, Py_ssize_t given) {
+    PyErr_Format(PyExc_TypeError, "%s takes %zu positional arguments but %zd %s given", list.callable,
+                 list.count, given, given == 1 ? "was" : "were");
+    throw ErrorAlreadySet{};
+}
+
+// 'a' / 'a' and 'b' / 'a', 'b', and 'c'
+[[noreturn]] void raise_missing(const ParameterList& list, PyObject** out) {
+    std::string names;
+    std::size_t missing = 0;
+    for (std::size_t i = 0; i < list.count; ++i) missing += out[i] == nullptr;
+    std::size_t written = 0;
+    for (std::size_t i = 0; i < list.count; ++i) {
+        if (out[i]) continue;
+        if (written > 0) {
+            if (missing > 2) names += ",";
+            names += written + 1 == missing ? " and " : " ";
+        }
+        names += "'";
+        names += list.names[i];
+        names += "'";
+        ++written;
+    }
+    PyErr_Format(PyExc_TypeError, "%s missing %zu required positional %s: %s", list.callable, missing,
+                 missing == 1 ? "argument" : "arguments", names.c_str());
+    throw ErrorAlreadySet{};
+}
+
+}  // namespace
+
+void match(const ParameterList& list, PyObject* const* positional, Py_ssize_t positional_count,
+           PyObject* const* keyword_names, PyObject* const* keyword_values, Py_ssize_t keyword_count,
+           PyObject** out) {
+    if (positional_count > static_cast<Py_ssize_t>(list.count))
+        raise_too_many_positional(list, positional_count);
+    for (Py_ssize_t i = 0; i < positional_count; ++i) out[i] = positional[i];
+    for (Py_ssize_t k = 0; k < keyword_count; ++k) {
+        PyObject* keyword = keyword_names[k];
+        Py_ssize_t index = find_parameter(list, keyword);
+        if (index < 0) {
+            PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%S'", list.callable, keyword);
+            throw ErrorAlreadySet{};
+        }
+        if (out[index]) {
+            PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%S'", list.callable, keyword);
+            throw ErrorAlreadySet{};
+        }
+        out[index] = keyword_values[k];
+    }
+    for (std::size_t i = 0; i < list.count; ++i)
+        if (!out[i]) raise_missing(list, out);
+}
+
+}  // namespace detail
+
+void rewrap_argument_error(const char* name) {
+    PyObject* error = PyErr_GetRaisedException();
+    if (!error) return;
+    if (Py_TYPE(error) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) {
+        PyErr_SetRaisedException(error);
+        return;
+    }
+    PyObject* wrapped = PyUnicode_FromFormat("argument '%s': %S", name, error);
+    PyObject* replacement = wrapped ? PyObject_CallOneArg(PyExc_TypeError, wrapped) : nullptr;
+    Py_XDECREF(wrapped);
+    if (!replacement) {
+        Py_DECREF(error);
+        return;
+    }
+    PyException_SetCause(replacement, PyException_GetCause(error));  // steals the new reference
+    Py_DECREF(error);
+    PyErr_SetRaisedException(replacement);
+}
+
+namespace {
+
+// Runs a conversion step; on failure applies the argument prefix and rethrows.
+template <class Step>
+auto converting(const char* name, Step&& step) {
+    try {
+        return step();
+    } catch (const ErrorAlreadySet&) {
+        rewrap_argument_error(name);
+        throw;
+    }
+}
+
+}  // namespace
+
+double to_double(PyObject* object, const char* name) {
+    if (PyFloat_CheckExact(object)) return PyFloat_AS_DOUBLE(object);
+    return converting(name, [object] {
+        double value = PyFloat_AsDouble(object);
+        if (value == -1.0 && PyErr_Occurred()) throw ErrorAlreadySet{};
+        return value;
+    });
+}
+
+bool try_double(PyObject* object, double& out) {
+    if (PyFloat_CheckExact(object)) {
+        out = PyFloat_AS_DOUBLE(object);
+        return true;
+    }
+    out = PyFloat_AsDouble(object);
+    if (out == -1.0 && PyErr_Occurred()) {
+        PyErr_Clear();
+        return false;
+    }
+    return true;
+}
+
+std::size_t to_index(PyObject* object, const char* name) {
+    return converting(name, [object]() -> std::size_t {
+        PyObject* integer = PyLong_Check(object) ? Py_NewRef(object) : check(PyNumber_Index(object));
+        unsigned long long value = PyLong_AsUnsignedLongLong(integer);
+        Py_DECREF(integer);
+        if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw ErrorAlreadySet{};
+        if constexpr (sizeof(std::size_t) < sizeof(unsigned long long)) {
+            if (value > SIZE_MAX) raise(PyExc_OverflowError, "out of range integral type conversion attempted");
+        }
+        return static_cast<std::size_t>(value);
+    });
+}
+
+namespace {
+
+// The boolean scalars of numpy ("numpy.bool_" before numpy 2, "numpy.bool" since).
+bool is_numpy_bool(PyTypeObject* type) {
+    PyObject* module = PyType_GetModuleName(type);
+    if (!module) {
+        PyErr_Clear();
+        return false;
+    }
+    bool from_numpy = PyUnicode_Check(module) && PyUnicode_CompareWithASCIIString(module, "numpy") == 0;
+    Py_DECREF(module);
+    if (!from_numpy) return false;
+    PyObject* name = PyType_GetName(type);
+    if (!name) {
+        PyErr_Clear();
+        return false;
+    }
+    bool is_bool = PyUnicode_CompareWithASCIIString(name, "bool_") == 0 ||
+                   PyUnicode_CompareWithASCIIString(name, "bool") == 0;
+    Py_DECREF(name);
+    return is_bool;
+}
+
+}  // namespace
+
+bool to_bool(PyObject* object, const char* name) {
+    if (object == Py_True) return true;
+    if (object == Py_False) return false;
+    return converting(name, [object] {
+        PyTypeObject* type = Py_TYPE(object);
+        if (!is_numpy_bool(type)) raise_not_an_instance(object, "bool");
+        inquiry truth = type->tp_as_number ? type->tp_as_number->nb_bool : nullptr;
+        if (!truth) {
+            PyErr_Format(PyExc_TypeError, "object of type '%S' does not define a '__bool__' conversion",
+                         reinterpret_cast<PyObject*>(type));
+            throw ErrorAlreadySet{};
+        }
+        int value = truth(object);
+        if (value < 0) throw ErrorAlreadySet{};
+        return value != 0;
+    });
+}
+
+void raise_not_an_instance(PyObject* object, const char* class_name) {
+    if (object == Py_None) {
+        PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%s'", class_name);
+        throw ErrorAlreadySet{};
+    }
+    PyObject* type_name = PyType_GetQualName(Py_TYPE(object));
+    if (!type_name) throw ErrorAlreadySet{};
+    PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of '%s'", type_name, class_name);
+    Py_DECREF(type_name);
+    throw ErrorAlreadySet{};
+}
+
+}  // namespace quorvane::frame

@@ -1,0 +1,239 @@
+#pragma once
+// Entry points generated from plain C++ functions.
+//
+// A class unit names a core function and its `Parameters`; these templates match the call,
+// borrow the receiver, convert each argument by its C++ parameter type (in declaration order),
+// call the function and turn its result into a new Python object, all under the entry guard.
+//
+//   double         the float conversion
+//   std::size_t    the unsigned machine-word conversion
+//   bool           the bool conversion
+//   const V&       a class instance, borrowed for reading until the call returns
+//   V              a class instance whose value is copied and released at once
+#include <Python.h>
+
+#include <cstddef>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+#include "src/frame/args.hpp"
+#include "src/frame/errors.hpp"
+#include "src/frame/results.hpp"
+#include "src/frame/types.hpp"
+
+namespace quorvane::frame {
+
+template <class Parameter>
+struct Argument;
+
+template <>
+struct Argument<double> {
+    double value;
+    Argument(PyObject* object, const char* name) : value(to_double(object, name)) {}
+    double get() const { return value; }
+};
+
+template <>
+struct Argument<std::size_t> {
+    std::size_t value;
+    Argument(PyObject* object, const char* name) : value(to_index(object, name)) {}
+    std::size_t get() const { return value; }
+};
+
+template <>
+struct Argument<bool> {
+    bool value;
+    Argument(PyObject* object, const char* name) : value(to_bool(object, name)) {}
+    bool get() const { return value; }
+};
+
+template <HasClass Value>
+struct Argument<const Value&> {
+    SharedBorrow<Value> borrow;
+    Argument(PyObject* object, const char* name) : borrow(borrow_argument<Value>(object, name)) {}
+    const Value& get() const { return *borrow; }
+};
+
+template <HasClass Value>
+struct Argument<Value> {
+    Value value;
+    Argument(PyObject* object, const char* name) : value(*borrow_argument<Value>(object, name)) {}
+    const Value& get() const { return value; }
+};
+
+namespace detail {
+
+template <class Function>
+struct FunctionTraits;
+template <class Result, class... Parameters>
+struct FunctionTraits<Result (*)(Parameters...)> {
+    using result = Result;
+    using parameters = std::tuple<Parameters...>;
+};
+
+template <class Tuple>
+struct Arguments;
+template <class... Parameters>
+struct Arguments<std::tuple<Parameters...>> {
+    // Braced initialisation runs the conversions left to right.
+    std::tuple<Argument<Parameters>...> held;
+    template <std::size_t N, std::size_t... I>
+    Arguments(const std::array<PyObject*, N>& objects, const std::array<const char*, N>& names,
+              std::index_sequence<I...>)
+        : held{Argument<Parameters>(objects[I], names[I])...} {}
+};
+
+template <class Result, class Call>
+PyObject* call_and_convert(Call&& call) {
+    if constexpr (std::is_void_v<Result>) {
+        call();
+        return to_python(None{});
+    } else {
+        return to_python(call());
+    }
+}
+
+template <class Member>
+struct MemberClass;
+template <class Value, class Field>
+struct MemberClass<Field Value::*> {
+    using type = Value;
+    using field = Field;
+};
+
+template <class Function>
+using receiver_value_t =
+    std::remove_cvref_t<std::tuple_element_t<0, typename FunctionTraits<Function>::parameters>>;
+
+struct NoReceiver {
+    template <class F, class... A>
+    decltype(auto) call(F function, A&&... arguments) const {
+        return function(std::forward<A>(arguments)...);
+    }
+};
+
+template <class Borrow>
+struct BorrowedReceiver {
+    Borrow borrow;
+    template <class F, class... A>
+    decltype(auto) call(F function, A&&... arguments) {
+        return function(*borrow, std::forward<A>(arguments)...);
+    }
+};
+
+template <class All, std::size_t Skip, std::size_t... I>
+std::tuple<std::tuple_element_t<I + Skip, All>...> drop_front(std::index_sequence<I...>);
+
+// Matches the call, then converts the arguments (the receiver, if any, is already borrowed),
+// calls `Function` and converts its result.
+template <auto& Params, auto Function, std::size_t Skip, class Receiver>
+PyObject* invoke(Receiver& receiver, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    using Traits = FunctionTraits<decltype(Function)>;
+    using All = typename Traits::parameters;
+    constexpr std::size_t count = std::tuple_size_v<All> - Skip;
+    using Tail = decltype(drop_front<All, Skip>(std::make_index_sequence<count>{}));
+    static_assert(std::tuple_size_v<decltype(Params.names)> == count,
+                  "the parameter names do not match the function");
+    auto objects = Params.match(args, nargs, kwnames);
+    Arguments<Tail> arguments(objects, Params.names, std::make_index_sequence<count>{});
+    return call_and_convert<typename Traits::result>([&]() -> decltype(auto) {
+        return std::apply(
+            [&](const auto&... held) -> decltype(auto) { return receiver.call(Function, held.get()...); },
+            arguments.held);
+    });
+}
+
+}  // namespace detail
+
+// A method whose receiver is read: Function(const V& self, arguments...).
+template <auto& Params, auto Function>
+PyObject* method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return guarded<PyObject*>(nullptr, [&] {
+        using Value = detail::receiver_value_t<decltype(Function)>;
+        detail::BorrowedReceiver<SharedBorrow<Value>> receiver{borrow_receiver<Value>(self)};
+        return detail::invoke<Params, Function, 1>(receiver, args, nargs, kwnames);
+    });
+}
+
+// A method that changes its receiver: Function(V& self, arguments...), under exclusive access
+// taken before any argument is examined.
+template <auto& Params, auto Function>
+PyObject* mutating_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return guarded<PyObject*>(nullptr, [&] {
+        using Value = detail::receiver_value_t<decltype(Function)>;
+        detail::BorrowedReceiver<ExclusiveBorrow<Value>> receiver{own_receiver<Value>(self)};
+        return detail::invoke<Params, Function, 1>(receiver, args, nargs, kwnames);
+    });
+}
+
+// A static method or module function: Function(arguments...).
+template <auto& Params, auto Function>
+PyObject* function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return guarded<PyObject*>(nullptr, [&] {
+        detail::NoReceiver receiver;
+        return detail::invoke<Params, Function, 0>(receiver, args, nargs, kwnames);
+    });
+}
+
+// The class call. tp_new receives a tuple and a dict; the vectorcall form (installed on the
+// type object by `install_vectorcall`) skips building them.
+template <auto& Params, auto Make>
+PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+    return guarded<PyObject*>(nullptr, [&] {
+        using Traits = detail::FunctionTraits<decltype(Make)>;
+        auto objects = Params.match_tuple(args, kwargs);
+        detail::Arguments<typename Traits::parameters> arguments(objects, Params.names,
+                                                                 std::make_index_sequence<objects.size()>{});
+        return std::apply([&](const auto&... held) { return new_instance_of(type, Make(held.get()...)); },
+                          arguments.held);
+    });
+}
+
+template <auto& Params, auto Make>
+PyObject* construct_vectorcall(PyObject* type, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) noexcept {
+    return guarded<PyObject*>(nullptr, [&] {
+        using Traits = detail::FunctionTraits<decltype(Make)>;
+        auto objects = Params.match(args, PyVectorcall_NARGS(nargsf), kwnames);
+        detail::Arguments<typename Traits::parameters> arguments(objects, Params.names,
+                                                                 std::make_index_sequence<objects.size()>{});
+        return std::apply(
+            [&](const auto&... held) {
+                return new_instance_of(reinterpret_cast<PyTypeObject*>(type), Make(held.get()...));
+            },
+            arguments.held);
+    });
+}
+
+// Property getter from a data member (`&core::Vec3d::x`) or a function of the value.
+template <auto Member>
+PyObject* get_member(PyObject* self, void*) noexcept {
+    return guarded<PyObject*>(nullptr, [&] {
+        if constexpr (std::is_member_object_pointer_v<decltype(Member)>) {
+            using Value = detail::MemberClass<decltype(Member)>::type;
+            auto value = borrow_receiver<Value>(self);
+            return to_python((*value).*Member);
+        } else {
+            using Value = detail::receiver_value_t<decltype(Member)>;
+            auto value = borrow_receiver<Value>(self);
+            return to_python(Member(*value));
+        }
+    });
+}
+
+// Property setter: the new value is converted (as parameter `value`) before the receiver is
+// taken exclusively, so a bad value is reported even while the object is busy.
+template <auto Member>
+int set_member(PyObject* self, PyObject* value, void*) noexcept {
+    return guarded<int>(-1, [&] {
+        if (!value) raise(PyExc_AttributeError, "property has no deleter");
+        using Value = detail::MemberClass<decltype(Member)>::type;
+        using Field = detail::MemberClass<decltype(Member)>::field;
+        Argument<Field> converted(value, "value");
+        auto owned = own_receiver<Value>(self);
+        (*owned).*Member = converted.get();
+        return 0;
+    });
+}
+
+}  // namespace quorvane::frame

@@ -1,0 +1,83 @@
+#include "src/frame/errors.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "src/frame/once.hpp"
+
+namespace quorvane::frame {
+namespace {
+
+constexpr const char* panic_doc =
+    "The exception raised when the native code of quorvane fails an internal check.\n\n"
+    "Like SystemExit, it derives from BaseException rather than Exception, so that an\n"
+    "ordinary `except Exception` does not swallow it and it normally propagates all the\n"
+    "way up and ends the interpreter.";
+
+constexpr const char* fallback_message = "the native code of quorvane failed";
+
+OnceCell<PyObject> panic_type_cell;
+
+void report(const char* message, const char* location) {
+    std::fprintf(stderr, "thread '%zu' panicked at %s:\n%s\n",
+                 std::hash<std::thread::id>{}(std::this_thread::get_id()), location, message);
+    std::fflush(stderr);
+}
+
+std::string location_text(const std::source_location& where) {
+    return std::string(where.file_name()) + ":" + std::to_string(where.line()) + ":" +
+           std::to_string(where.column());
+}
+
+}  // namespace
+
+PyObject* panic_exception_type() {
+    return panic_type_cell.get_or_create([] {
+        return PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", panic_doc,
+                                         PyExc_BaseException, nullptr);
+    });
+}
+
+void raise_panic(const char* message, const char* location) {
+    report(message, location);
+    PyObject* type = panic_exception_type();
+    if (!type) return;  // creating the type failed and set its own exception
+    PyObject* text = PyUnicode_FromString(message);
+    if (!text) return;
+    PyErr_SetObject(type, text);
+    Py_DECREF(text);
+}
+
+void abort_at_boundary() noexcept {
+    std::fputs("uncaught panic at ffi boundary\n", stderr);
+    std::fflush(stderr);
+    std::abort();
+}
+
+void raise(PyObject* type, const char* message) {
+    PyErr_SetString(type, message);
+    throw ErrorAlreadySet{};
+}
+
+void raise_borrow_conflict(const char* text) { raise(PyExc_RuntimeError, text); }
+
+namespace detail {
+
+void translate_current_exception() noexcept {
+    try {
+        throw;
+    } catch (const ErrorAlreadySet&) {
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const InternalFailure& failure) {
+        raise_panic(failure.what(), location_text(failure.where()).c_str());
+    } catch (const std::exception& failure) {
+        raise_panic(*failure.what() ? failure.what() : fallback_message, "native code");
+    } catch (...) {
+        raise_panic(fallback_message, "native code");
+    }
+}
+
+}  // namespace detail
+}  // namespace quorvane::frame

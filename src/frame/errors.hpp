@@ -1,0 +1,77 @@
+#pragma once
+// The C++ exceptions of the binding layer and the one guard every entry point runs under.
+//
+// C++ exceptions never cross into the interpreter: each slot or method body runs inside
+// `guarded`, which turns what it throws into a Python exception and the slot's failure value.
+#include <Python.h>
+
+#include <exception>
+#include <new>
+#include <source_location>
+#include <string>
+
+namespace quorvane::frame {
+
+// A Python exception is already set; the entry point only has to return its failure value.
+struct ErrorAlreadySet {};
+
+// A broken internal invariant (an assertion). Reaches Python as PanicException.
+class InternalFailure : public std::exception {
+public:
+    InternalFailure(std::string message, std::source_location where = std::source_location::current())
+        : message_(std::move(message)), where_(where) {}
+    const char* what() const noexcept override { return message_.c_str(); }
+    const std::source_location& where() const noexcept { return where_; }
+
+private:
+    std::string message_;
+    std::source_location where_;
+};
+
+// The internal-failure exception type, created once per process.
+PyObject* panic_exception_type();
+
+// Reports the failure on standard error (thread, location, message), then sets PanicException
+// with the message as its single argument.
+void raise_panic(const char* message, const char* location);
+
+// Ends the process when a failure cannot be turned into a Python exception.
+[[noreturn]] void abort_at_boundary() noexcept;
+
+// Sets `type` with `message` and throws ErrorAlreadySet.
+[[noreturn]] void raise(PyObject* type, const char* message);
+
+// Throws ErrorAlreadySet when `result` is null (a failed C API call that set an exception).
+inline PyObject* check(PyObject* result) {
+    if (!result) throw ErrorAlreadySet{};
+    return result;
+}
+
+namespace detail {
+void translate_current_exception() noexcept;
+}
+
+// Runs `body` and returns its result, or `failure` after turning a thrown exception into the
+// matching Python exception: ErrorAlreadySet as it is, std::bad_alloc as MemoryError, and any
+// other exception as PanicException.
+template <class Result, class Body>
+Result guarded(Result failure, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        detail::translate_current_exception();
+        return failure;
+    }
+}
+
+// For deallocation, where no failure can be reported: anything thrown ends the process.
+template <class Body>
+void guarded_or_abort(Body&& body) noexcept {
+    try {
+        body();
+    } catch (...) {
+        abort_at_boundary();
+    }
+}
+
+}  // namespace quorvane::frame

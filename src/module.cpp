@@ -1,0 +1,96 @@
+// The module quorvane: its initialisation export, its execution step and the geometry
+// submodule, which is created once per process and reached as an attribute only.
+#include <Python.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "src/frame/errors.hpp"
+#include "src/frame/once.hpp"
+#include "src/frame/registration.hpp"
+#include "src/frame/results.hpp"
+#include "src/geometry/members.hpp"
+#include "src/vec3d.hpp"
+
+namespace quorvane::binding {
+namespace {
+
+int execute_geometry(PyObject* submodule) noexcept {
+    return frame::guarded<int>(-1, [&] {
+        add_geometry_members(submodule);
+        return 0;
+    });
+}
+
+PyModuleDef_Slot geometry_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(execute_geometry)},
+#ifdef Py_GIL_DISABLED
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
+    {0, nullptr},
+};
+
+PyModuleDef geometry_definition = {
+    PyModuleDef_HEAD_INIT, "quorvane.geometry", "", 0, nullptr, geometry_slots, nullptr, nullptr, nullptr,
+};
+
+// The type objects and the submodule are shared by every module object of the process, so
+// they cannot serve a second interpreter.
+std::atomic<std::int64_t> owning_interpreter{-1};
+
+void claim_interpreter() {
+    const std::int64_t current = PyInterpreterState_GetID(PyInterpreterState_Get());
+    std::int64_t expected = -1;
+    if (!owning_interpreter.compare_exchange_strong(expected, current) && expected != current)
+        frame::raise(PyExc_ImportError, "quorvane does not support sub-interpreters");
+}
+
+frame::OnceCell<PyObject> types_module;
+frame::OnceCell<PyObject> geometry_module;
+
+PyObject* create_geometry() {
+    PyObject* types = types_module.get_or_create([] { return PyImport_ImportModule("types"); });
+    if (!types) return nullptr;
+    frame::Owned namespace_type(PyObject_GetAttrString(types, "SimpleNamespace"));
+    if (!namespace_type.get()) return nullptr;
+    frame::Owned arguments(PyTuple_New(0));
+    frame::Owned keywords(Py_BuildValue("{s:s}", "name", geometry_definition.m_name));
+    if (!arguments.get() || !keywords.get()) return nullptr;
+    frame::Owned spec(PyObject_Call(namespace_type.get(), arguments.get(), keywords.get()));
+    if (!spec.get()) return nullptr;
+    frame::Owned submodule(PyModule_FromDefAndSpec(&geometry_definition, spec.get()));
+    if (!submodule.get()) return nullptr;
+    if (PyModule_ExecDef(submodule.get(), &geometry_definition) < 0) return nullptr;
+    return submodule.release();
+}
+
+void add_geometry(PyObject* module) {
+    claim_interpreter();
+    PyObject* submodule = frame::check(geometry_module.get_or_create(create_geometry));
+    frame::add_name(module, "geometry", submodule);
+}
+
+int execute(PyObject* module) noexcept {
+    return frame::guarded<int>(-1, [&] {
+        frame::add_class<core::Vec3d>(module);
+        add_geometry(module);
+        return 0;
+    });
+}
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(execute)},
+#ifdef Py_GIL_DISABLED
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
+    {0, nullptr},
+};
+
+PyModuleDef definition = {
+    PyModuleDef_HEAD_INIT, "quorvane", "", 0, nullptr, slots, nullptr, nullptr, nullptr,
+};
+
+}  // namespace
+}  // namespace quorvane::binding
+
+PyMODINIT_FUNC PyInit_quorvane(void) { return PyModuleDef_Init(&quorvane::binding::definition); }

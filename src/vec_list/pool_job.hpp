@@ -1,0 +1,85 @@
+#pragma once
+// What the pool's queues carry and how its threads tell each other that work is done.
+//
+// A job is a plain struct that starts with a function pointer; the step engine embeds it at the
+// front of its own task records (a range of one step plus the slot for its result), so nothing
+// is allocated per piece and no std::function is involved.
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+
+namespace quorvane::pool::detail {
+
+class WorkerThread;
+
+struct Job {
+    // Runs the job on `runner`. Must not throw: the task records catch what their items throw.
+    using Execute = void (*)(Job& job, WorkerThread& runner);
+    Execute execute;
+};
+
+// A contiguous run of one step's items, [begin, end) in the step's own numbering, and how many
+// more times it may still be halved without having been stolen.
+struct Piece {
+    std::size_t begin;
+    std::size_t end;
+    std::size_t budget;
+
+    std::size_t size() const noexcept { return end - begin; }
+};
+
+// The splitting rule. A piece is halved only if each half gets at least one item and the budget
+// allows it. A piece that has moved to another thread than the one that made it shows that some
+// worker ran out of work: its budget is refreshed to at least the worker count, so the thief can
+// spread it further. Otherwise each split uses up half of the budget. Updates `piece.budget`.
+inline bool should_split(Piece& piece, bool moved, std::size_t worker_count) noexcept {
+    if (piece.size() / 2 < 1) return false;
+    if (moved) {
+        piece.budget = piece.budget / 2 > worker_count ? piece.budget / 2 : worker_count;
+        return true;
+    }
+    if (piece.budget == 0) return false;
+    piece.budget /= 2;
+    return true;
+}
+
+// Set once by whoever finishes a stolen half; the worker that pushed it waits for it while it
+// keeps running other work, and is woken from its sleep when the latch is set.
+class JoinLatch {
+public:
+    explicit JoinLatch(WorkerThread& waiter) noexcept : waiter_(&waiter) {}
+    JoinLatch(const JoinLatch&) = delete;
+    JoinLatch& operator=(const JoinLatch&) = delete;
+
+    bool is_set() const noexcept {
+        // Acquire: pairs with set(), so the finished half's result is visible to the waiter.
+        return set_.load(std::memory_order_acquire);
+    }
+    // After this returns the latch may already be gone: the waiter is free to leave.
+    void set() noexcept;
+
+private:
+    std::atomic<bool> set_{false};
+    WorkerThread* waiter_;
+};
+
+// The completion signal of a step submitted by a thread outside the pool: a mutex and condition
+// variable owned by the waiting caller, after a brief spin for the steps that finish at once.
+class CallerLatch {
+public:
+    CallerLatch() = default;
+    CallerLatch(const CallerLatch&) = delete;
+    CallerLatch& operator=(const CallerLatch&) = delete;
+
+    void set() noexcept;
+    // Returns only once set() has finished with the latch, so the caller may destroy it.
+    void wait() noexcept;
+
+private:
+    std::atomic<bool> set_{false};
+    std::mutex mutex_;
+    std::condition_variable woken_;
+};
+
+}  // namespace quorvane::pool::detail
