@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <system_error>
 
 namespace quorvane::core {
@@ -31,15 +30,16 @@ void append_float_text(std::string& out, double value) {
     char buffer[32];
     const auto written = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
                                        std::chars_format::scientific);
-    const char* end = written.ptr;
     const char* exponent_mark = buffer;
     while (*exponent_mark != 'e') ++exponent_mark;
-    const int exponent = std::atoi(exponent_mark + 1);
+    const char* exponent_text = exponent_mark + 1;
+    if (*exponent_text == '+') ++exponent_text;  // from_chars takes a minus sign only
+    int exponent = 0;
+    std::from_chars(exponent_text, written.ptr, exponent);
 
     std::string digits;
     for (const char* p = buffer; p != exponent_mark; ++p)
         if (*p != '.') digits += *p;
-    (void)end;
 
     const int digit_count = static_cast<int>(digits.size());
     if (exponent < 0) {

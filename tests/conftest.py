@@ -1,0 +1,66 @@
+"""Helpers shared by the Python tests: exact float comparison and thread races."""
+
+from __future__ import annotations
+
+import math
+import struct
+import sys
+import threading
+from collections.abc import Callable, Iterable, Sequence
+from typing import Any
+
+import pytest
+
+free_threaded = not getattr(sys, "_is_gil_enabled", lambda: True)()
+requires_free_threading = pytest.mark.skipif(not free_threaded, reason="needs the free-threaded interpreter")
+
+
+def bits(value: float) -> int:
+    """The IEEE-754 bit pattern of a double: tells -0.0 from 0.0 and one NaN from another."""
+    return struct.unpack("<Q", struct.pack("<d", value))[0]
+
+
+def same_float(actual: float, expected: float) -> bool:
+    """Exact equality of doubles by bits, but any NaN matches any NaN (the sign and payload of
+    a NaN made by arithmetic are the hardware's choice)."""
+    if math.isnan(actual) or math.isnan(expected):
+        return math.isnan(actual) and math.isnan(expected)
+    return bits(actual) == bits(expected)
+
+
+def assert_floats(actual: Iterable[float], expected: Iterable[float]) -> None:
+    actual, expected = list(actual), list(expected)
+    assert len(actual) == len(expected), (actual, expected)
+    for a, e in zip(actual, expected):
+        assert same_float(a, e), f"{actual!r} != {expected!r} ({a.hex()} vs {e.hex()})"
+
+
+def assert_bits(actual: Sequence[float], expected: Sequence[float]) -> None:
+    """Exact equality including NaN payloads."""
+    assert [bits(a) for a in actual] == [bits(e) for e in expected], (actual, expected)
+
+
+def race(workers: Sequence[Callable[[], Any]], timeout: float = 120.0) -> list[Any]:
+    """Starts one thread per callable, released together at a barrier; returns their results
+    and re-raises the first exception any of them raised. A thread still running after
+    `timeout` seconds fails the test."""
+    barrier = threading.Barrier(len(workers))
+    results: list[Any] = [None] * len(workers)
+    errors: list[BaseException] = []
+
+    def run(index: int, work: Callable[[], Any]) -> None:
+        try:
+            barrier.wait()
+            results[index] = work()
+        except BaseException as error:  # noqa: BLE001 - handed to the test thread
+            errors.append(error)
+
+    threads = [threading.Thread(target=run, args=(i, w), daemon=True) for i, w in enumerate(workers)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join(timeout)
+        assert not thread.is_alive(), "a racing thread did not finish"
+    if errors:
+        raise errors[0]
+    return results
