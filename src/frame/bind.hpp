@@ -146,6 +146,12 @@ PyObject* invoke(Receiver& receiver, PyObject* const* args, Py_ssize_t nargs, Py
 
 }  // namespace detail
 
+// The entry as a method table wants it: every fastcall-with-keywords entry has one signature.
+template <auto Entry>
+PyCFunction c_function() {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Entry));
+}
+
 // A method whose receiver is read: Function(const V& self, arguments...).
 template <auto& Params, auto Function>
 PyObject* method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
@@ -234,6 +240,17 @@ int set_member(PyObject* self, PyObject* value, void*) noexcept {
         (*owned).*Member = converted.get();
         return 0;
     });
+}
+
+// Method-table flags of the entry points above: vectorcall arguments with keywords.
+inline constexpr int fastcall = METH_FASTCALL | METH_KEYWORDS;
+inline constexpr int static_fastcall = METH_FASTCALL | METH_KEYWORDS | METH_STATIC;
+
+// PyMethodDef holds every entry point as a PyCFunction; the interpreter casts it back by the
+// flags above.
+template <auto Entry>
+PyCFunction as_c_function() {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Entry));
 }
 
 }  // namespace quorvane::frame

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <stdexcept>
 #include <thread>
 
 #include "src/frame/once.hpp"
@@ -25,8 +26,17 @@ void report(const char* message, const char* location) {
     std::fflush(stderr);
 }
 
+// The path from the project's root: the part from the last "src/" or "core/" on.
 std::string location_text(const std::source_location& where) {
-    return std::string(where.file_name()) + ":" + std::to_string(where.line()) + ":" +
+    std::string file = where.file_name();
+    for (const char* root : {"/src/", "/core/"}) {
+        const auto found = file.rfind(root);
+        if (found != std::string::npos) {
+            file.erase(0, found + 1);
+            break;
+        }
+    }
+    return file + ":" + std::to_string(where.line()) + ":" +
            std::to_string(where.column());
 }
 
@@ -69,6 +79,8 @@ void translate_current_exception() noexcept {
         throw;
     } catch (const ErrorAlreadySet&) {
     } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::length_error&) {  // an array larger than the address space allows
         PyErr_NoMemory();
     } catch (const InternalFailure& failure) {
         raise_panic(failure.what(), location_text(failure.where()).c_str());

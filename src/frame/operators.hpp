@@ -110,4 +110,12 @@ inline PyObject* negated_equality(PyObject* self, PyObject* other) noexcept {
     return Py_NewRef(truth ? Py_False : Py_True);
 }
 
+// Rich comparison for classes whose `!=` is not their own answer but `not (a == b)` through
+// the interpreter's full protocol; the other five operators go to `compare_instances`.
+template <class Value, auto Compare, WhenOtherIsBusy busy>
+PyObject* compare_with_negated_equality(PyObject* self, PyObject* other, int op) noexcept {
+    if (op == Py_NE) return negated_equality(self, other);
+    return compare_instances<Value, Compare, busy>(self, other, op);
+}
+
 }  // namespace quorvane::frame

@@ -1,0 +1,55 @@
+#pragma once
+// Batch steps of the vector lists on the process-wide pool, as the binding layer runs them.
+//
+// While the pool works, the calling thread detaches from the interpreter: other Python
+// threads, and the free-threaded interpreter's stop-the-world pauses, are not held up by a long
+// step. The borrows the call holds keep the list and its operands alive and unchanged meanwhile,
+// and the workers never touch a Python object.
+#include <Python.h>
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "src/vec_list/pool.hpp"
+#include "src/vec_list/vec_list.hpp"
+
+namespace quorvane::binding {
+
+class DetachFromInterpreter {
+public:
+    DetachFromInterpreter() : state_(PyEval_SaveThread()) {}
+    DetachFromInterpreter(const DetachFromInterpreter&) = delete;
+    DetachFromInterpreter& operator=(const DetachFromInterpreter&) = delete;
+    ~DetachFromInterpreter() { PyEval_RestoreThread(state_); }
+
+private:
+    PyThreadState* state_;
+};
+
+// A new array with out[i] = f(items[i]), the output allocated at full length before the step.
+template <class Out, class In, class F>
+BatchArray<Out> map_step(std::span<const In> items, F&& f) {
+    BatchArray<Out> output(items.size());
+    pool::run_map<DetachFromInterpreter>(items, std::span<Out>(output), std::forward<F>(f));
+    return output;
+}
+
+template <class F>
+std::string join_text_step(std::size_t n, F&& append_item, std::string_view separator) {
+    return pool::run_join_text<DetachFromInterpreter>(n, std::forward<F>(append_item), separator);
+}
+
+template <class F, class Prefer>
+auto reduce_step(std::size_t length, std::size_t stride, F&& item, Prefer&& prefer) {
+    return pool::run_reduce<DetachFromInterpreter>(length, stride, std::forward<F>(item),
+                                                   std::forward<Prefer>(prefer));
+}
+
+template <class F, class Prefer>
+auto reduce_window_step(std::size_t begin, std::size_t end, F&& item, Prefer&& prefer) {
+    return pool::run_reduce_range<DetachFromInterpreter>(pool::global_pool(), begin, end, std::forward<F>(item),
+                                                         std::forward<Prefer>(prefer));
+}
+
+}  // namespace quorvane::binding
