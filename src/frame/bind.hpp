@@ -10,6 +10,7 @@
 //   bool           the bool conversion
 //   const V&       a class instance, borrowed for reading until the call returns
 //   V              a class instance whose value is copied and released at once
+//   PyObject*      any object, examined by the function itself
 #include <Python.h>
 
 #include <cstddef>
@@ -46,6 +47,14 @@ struct Argument<bool> {
     bool value;
     Argument(PyObject* object, const char* name) : value(to_bool(object, name)) {}
     bool get() const { return value; }
+};
+
+// Any object, for a callable that examines its argument itself (borrowed for the call).
+template <>
+struct Argument<PyObject*> {
+    PyObject* value;
+    Argument(PyObject* object, const char*) : value(object) {}
+    PyObject* get() const { return value; }
 };
 
 template <HasClass Value>

@@ -9,6 +9,7 @@
 #include "src/frame/float_text.hpp"
 #include "src/vec3d.hpp"
 #include "src/vec_list/batch.hpp"
+#include "src/vec_list/interop.hpp"
 #include "src/vec_list/steps.hpp"
 
 namespace quorvane::binding {
@@ -193,6 +194,7 @@ PyMethodDef methods[] = {
     {"extend", c_function<frame::mutating_method<extend_parameters, &extend>>(), fastcall,
      "extend($self, other)\n--\n\n"},
     {"to_array", c_function<frame::method<to_array_parameters, &to_array>>(), fastcall, "to_array($self)\n--\n\n"},
+    {"from_array", c_function<binding::from_array>(), fastcall | METH_STATIC, "from_array(a)\n--\n\n"},
     {"dot", c_function<batch::dot>(), fastcall, "dot($self, other)\n--\n\n"},
     {"cross", c_function<batch::cross>(), fastcall, "cross($self, other)\n--\n\n"},
     {"distance_to", c_function<batch::distance_to>(), fastcall, "distance_to($self, other)\n--\n\n"},
@@ -204,6 +206,8 @@ PyMethodDef methods[] = {
     {"rotate", c_function<batch::rotate>(), fastcall, "rotate($self, quat)\n--\n\n"},
     {"minimum_distance_to", c_function<batch::minimum_distance_to>(), fastcall,
      "minimum_distance_to($self, other, stride)\n--\n\n"},
+    frame::reduce_ex_definition<VecListValue>(),
+    frame::set_state_definition<VecListValue>(),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -220,6 +224,9 @@ PyType_Slot slots[] = {
     {Py_tp_getset, properties},
     {Py_tp_repr, reinterpret_cast<void*>(repr)},
     {Py_tp_iter, reinterpret_cast<void*>(iterate)},
+    /* buffer */
+    {Py_bf_getbuffer, reinterpret_cast<void*>(get_buffer)},
+    {Py_bf_releasebuffer, reinterpret_cast<void*>(release_buffer)},
     /* number */
     {Py_nb_add, reinterpret_cast<void*>(batch::add)},
     {Py_nb_subtract, reinterpret_cast<void*>(batch::subtract)},

@@ -1,0 +1,168 @@
+#include "src/vec_list/interop.hpp"
+
+#include <cstring>
+#include <string_view>
+
+#include "src/frame/bind.hpp"
+#include "src/frame/pickling.hpp"
+
+namespace quorvane::binding {
+namespace {
+
+// Shape and strides live as long as the view.
+struct ViewLayout {
+    Py_ssize_t shape[2];
+    Py_ssize_t strides[2];
+};
+
+constexpr Py_ssize_t vector_bytes = sizeof(core::Vec3d);
+static_assert(vector_bytes == 3 * sizeof(double), "a vector is three packed doubles");
+
+// A view of no elements still needs a valid address.
+double empty_storage[3];
+
+}  // namespace
+
+int get_buffer(PyObject* self, Py_buffer* view, int flags) noexcept {
+    return frame::guarded<int>(-1, [&] {
+        view->obj = nullptr;
+        if (flags & PyBUF_WRITABLE) frame::raise(PyExc_BufferError, "VecList buffers are read-only");
+        auto* instance = frame::as_instance<VecListValue>(self);
+        if (!instance->borrow.try_share()) frame::raise_borrow_conflict(frame::already_mutably_borrowed);
+        auto* layout = new (std::nothrow) ViewLayout;
+        if (!layout) {
+            instance->borrow.release_shared();
+            throw std::bad_alloc();
+        }
+        const Vec3dArray& items = instance->value.items;
+        const auto count = static_cast<Py_ssize_t>(items.size());
+        *layout = {{count, 3}, {vector_bytes, sizeof(double)}};
+        view->buf = count ? const_cast<core::Vec3d*>(items.data()) : static_cast<void*>(empty_storage);
+        view->obj = Py_NewRef(self);
+        view->len = count * vector_bytes;
+        view->readonly = 1;
+        view->itemsize = sizeof(double);
+        view->format = (flags & PyBUF_FORMAT) ? const_cast<char*>("d") : nullptr;
+        view->ndim = 2;
+        view->shape = (flags & PyBUF_ND) == PyBUF_ND ? layout->shape : nullptr;
+        view->strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? layout->strides : nullptr;
+        if (!view->shape) view->ndim = 1;
+        view->suboffsets = nullptr;
+        view->internal = layout;
+        return 0;
+    });
+}
+
+void release_buffer(PyObject* self, Py_buffer* view) noexcept {
+    delete static_cast<ViewLayout*>(view->internal);
+    frame::as_instance<VecListValue>(self)->borrow.release_shared();
+}
+
+namespace {
+
+[[noreturn]] void raise_for_argument(PyObject* type, PyObject* text) {
+    PyErr_Format(type, "argument 'a': %U", text);
+    throw frame::ErrorAlreadySet{};
+}
+
+std::string_view format_of(const Py_buffer& view) { return view.format ? view.format : "B"; }
+
+// float64 in this machine's byte order, however the exporter spells it.
+bool is_native_double(const Py_buffer& view) {
+    const std::string_view format = format_of(view);
+    return view.itemsize == sizeof(double) && (format == "d" || format == "<d" || format == "=d" || format == "@d");
+}
+
+frame::Owned shape_text(const Py_buffer& view) {
+    if (view.ndim == 1) return frame::Owned(frame::check(PyUnicode_FromFormat("(%zd,)", view.shape[0])));
+    frame::Owned parts(frame::check(PyList_New(0)));
+    for (int d = 0; d < view.ndim; ++d) {
+        frame::Owned size(frame::check(PyUnicode_FromFormat("%zd", view.shape[d])));
+        if (PyList_Append(parts.get(), size.get()) < 0) throw frame::ErrorAlreadySet{};
+    }
+    frame::Owned separator(frame::check(PyUnicode_FromString(", ")));
+    frame::Owned joined(frame::check(PyUnicode_Join(separator.get(), parts.get())));
+    return frame::Owned(frame::check(PyUnicode_FromFormat("(%U)", joined.get())));
+}
+
+VecListValue copy_from(PyObject* source) {
+    if (!PyObject_CheckBuffer(source)) {
+        frame::Owned text(frame::check(PyUnicode_FromFormat(
+            "expected an object exporting a buffer of float64, got '%s'", Py_TYPE(source)->tp_name)));
+        raise_for_argument(PyExc_TypeError, text.get());
+    }
+    Py_buffer view;
+    if (PyObject_GetBuffer(source, &view, PyBUF_RECORDS_RO) < 0) throw frame::ErrorAlreadySet{};
+    struct Release {
+        Py_buffer* view;
+        ~Release() { PyBuffer_Release(view); }
+    } release{&view};
+
+    if (!is_native_double(view)) {
+        const std::string_view format = format_of(view);
+        frame::Owned text(frame::check(PyUnicode_FromFormat(
+            "expected a buffer of float64 (format 'd'), got format '%.*s' with %zd-byte items",
+            static_cast<int>(format.size()), format.data(), view.itemsize)));
+        raise_for_argument(PyExc_TypeError, text.get());
+    }
+    const bool rows_of_three = view.ndim == 2 && view.shape[1] == 3;
+    const bool flat = view.ndim == 1 && view.shape[0] % 3 == 0;
+    if (!rows_of_three && !flat) {
+        frame::Owned shape = view.ndim == 0 ? frame::Owned(frame::check(PyUnicode_FromString("()"))) : shape_text(view);
+        frame::Owned text(frame::check(
+            PyUnicode_FromFormat("expected a buffer of shape (n, 3) or of length 3n, got shape %U", shape.get())));
+        raise_for_argument(PyExc_ValueError, text.get());
+    }
+
+    const std::size_t count = static_cast<std::size_t>(rows_of_three ? view.shape[0] : view.shape[0] / 3);
+    VecListValue list{Vec3dArray(count)};
+    if (PyBuffer_IsContiguous(&view, 'C')) {
+        if (count) std::memcpy(list.items.data(), view.buf, count * sizeof(core::Vec3d));
+        return list;
+    }
+    // Strided: element k of the flat form, or (row, column) of the two-dimensional one.
+    const auto* base = static_cast<const char*>(view.buf);
+    auto at = [&](std::size_t row, std::size_t column) {
+        const Py_ssize_t offset = rows_of_three
+                                      ? static_cast<Py_ssize_t>(row) * view.strides[0] +
+                                            static_cast<Py_ssize_t>(column) * view.strides[1]
+                                      : static_cast<Py_ssize_t>(3 * row + column) * view.strides[0];
+        double value;
+        std::memcpy(&value, base + offset, sizeof value);
+        return value;
+    };
+    for (std::size_t i = 0; i < count; ++i) list.items[i] = {at(i, 0), at(i, 1), at(i, 2)};
+    return list;
+}
+
+VecListValue from_array_value(PyObject* source) { return copy_from(source); }
+
+constinit frame::Parameters<1> from_array_parameters{"VecList.from_array()", {"a"}};
+
+}  // namespace
+
+PyObject* from_array(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return frame::function<from_array_parameters, &from_array_value>(self, args, nargs, kwnames);
+}
+
+PyObject* state_of(const VecListValue& list, PyObject* self, int protocol) {
+    if (protocol >= 5) return frame::check(PyPickleBuffer_FromObject(self));
+    return frame::check(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(list.items.data()),
+                                                  static_cast<Py_ssize_t>(list.items.size() * sizeof(core::Vec3d))));
+}
+
+void restore_state(VecListValue& list, PyObject* state) {
+    frame::read_state(state, "VecList", [&](const char* bytes, std::size_t length) {
+        if (length % sizeof(core::Vec3d) != 0) {
+            PyErr_Format(PyExc_ValueError, "VecList state must be a whole number of %zu-byte vectors, got %zu bytes",
+                         sizeof(core::Vec3d), length);
+            throw frame::ErrorAlreadySet{};
+        }
+        Vec3dArray restored(length / sizeof(core::Vec3d));
+        if (length) std::memcpy(restored.data(), bytes, length);
+        list.items.swap(restored);
+    });
+}
+
+}  // namespace quorvane::binding
+

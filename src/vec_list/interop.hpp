@@ -1,0 +1,32 @@
+#pragma once
+// VecList and the rest of the Python world: the buffer protocol (numpy, memoryview), building
+// from any float64 buffer, and pickling as one block of doubles.
+#include <Python.h>
+
+#include "src/frame/pickling.hpp"
+#include "src/vec_list/vec_list.hpp"
+
+namespace quorvane::binding {
+
+// A read-only (n, 3) view of the elements. While a view is alive the list is borrowed for
+// reading, so append, extend and rotate cannot free the memory under it.
+int get_buffer(PyObject* self, Py_buffer* view, int flags) noexcept;
+void release_buffer(PyObject* self, Py_buffer* view) noexcept;
+
+// VecList.from_array(a): a copy of any buffer of float64 with shape (n, 3) or length 3n.
+PyObject* from_array(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
+
+// Pickle state: the elements as little-endian doubles; from protocol 5 on, an out-of-band
+// capable PickleBuffer over the list itself instead of a copy.
+PyObject* state_of(const VecListValue& list, PyObject* self, int protocol);
+void restore_state(VecListValue& list, PyObject* state);
+
+}  // namespace quorvane::binding
+
+namespace quorvane::frame {
+template <>
+struct Pickled<binding::VecListValue> {
+    static constexpr const char* path = "quorvane.VecList";
+    static PyObject* placeholder_arguments() { return Py_BuildValue("([])"); }
+};
+}  // namespace quorvane::frame
