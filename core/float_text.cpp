@@ -59,11 +59,16 @@ void append_float_text(std::string& out, double value) {
 void append_float_text_fixed(std::string& out, double value, int precision) {
     if (append_special(out, value)) return;
     if (std::signbit(value)) out += '-';
-    // A fixed layout of the largest double needs 309 integer digits plus the fraction.
-    std::string buffer(static_cast<std::size_t>(330 + (precision > 0 ? precision : 0)), '\0');
-    const auto written = std::to_chars(buffer.data(), buffer.data() + buffer.size(), std::fabs(value),
-                                       std::chars_format::fixed, precision < 0 ? 0 : precision);
-    out.append(buffer.data(), written.ptr);
+    // A double's exact decimal expansion ends within 1074 fractional digits; past that every
+    // digit is 0, so a larger precision is written as zeros instead of sizing a huge buffer.
+    constexpr int exact_digits = 1074;
+    const int digits = precision < 0 ? 0 : precision;
+    const int computed = digits < exact_digits ? digits : exact_digits;
+    char buffer[330 + exact_digits];  // 309 integer digits, the point, the fraction
+    const auto written = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::fixed,
+                                       computed);
+    out.append(buffer, written.ptr);
+    if (digits > computed) out.append(static_cast<std::size_t>(digits - computed), '0');
 }
 
 }  // namespace quorvane::core

@@ -18,7 +18,7 @@ inline std::string float_text(double value) {
 }
 
 // The same rule, but with exactly `precision` digits after the decimal point (rounded to
-// nearest); NaN and the infinities are written as above.
+// nearest); NaN and the infinities are written as above, and a negative precision counts as 0.
 void append_float_text_fixed(std::string& out, double value, int precision);
 
 }  // namespace quorvane::core

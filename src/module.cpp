@@ -5,12 +5,15 @@
 #include <atomic>
 #include <cstdint>
 
+#include "src/angle.hpp"
 #include "src/frame/errors.hpp"
 #include "src/frame/once.hpp"
 #include "src/frame/registration.hpp"
 #include "src/frame/results.hpp"
 #include "src/geometry/members.hpp"
+#include "src/quat.hpp"
 #include "src/vec3d.hpp"
+#include "src/vec_list/vec_list.hpp"
 
 namespace quorvane::binding {
 namespace {
@@ -72,6 +75,10 @@ void add_geometry(PyObject* module) {
 
 int execute(PyObject* module) noexcept {
     return frame::guarded<int>(-1, [&] {
+        frame::add_class<core::AngleDegrees>(module);
+        frame::add_class<core::AngleRadians>(module);
+        frame::add_class<core::Quat>(module);
+        frame::add_class<binding::VecListValue>(module);
         frame::add_class<core::Vec3d>(module);
         add_geometry(module);
         return 0;

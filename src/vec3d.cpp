@@ -6,9 +6,11 @@
 #include <string>
 
 #include "core/siphash.hpp"
+#include "src/angle.hpp"
 #include "src/frame/bind.hpp"
 #include "src/frame/float_text.hpp"
 #include "src/frame/operators.hpp"
+#include "src/quat.hpp"
 
 namespace quorvane::binding {
 namespace {
@@ -36,6 +38,7 @@ constinit Parameters<2> project_onto_line_parameters{"Vec3d.project_onto_line()"
 constinit Parameters<1> project_onto_plane_parameters{"Vec3d.project_onto_plane()", {"normal"}};
 constinit Parameters<2> scalar_triple_product_parameters{"Vec3d.scalar_triple_product()", {"b", "c"}};
 constinit Parameters<0> to_array_parameters{"Vec3d.to_array()", {}};
+constinit Parameters<1> angle_to_parameters{"Vec3d.angle_to()", {"other"}};
 
 std::array<double, 3> to_array(const Vec3d& v) { return {v.x, v.y, v.z}; }
 
@@ -95,13 +98,9 @@ PyObject* sequence_item(PyObject* self, Py_ssize_t index) noexcept {
     });
 }
 
-constexpr int fastcall = METH_FASTCALL | METH_KEYWORDS;
-constexpr int static_fastcall = METH_FASTCALL | METH_KEYWORDS | METH_STATIC;
-
-template <auto F>
-PyCFunction as_c_function() {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F));
-}
+using frame::as_c_function;
+using frame::fastcall;
+using frame::static_fastcall;
 
 PyMethodDef methods[] = {
     {"zero", as_c_function<frame::function<zero_parameters, &Vec3d::zero>>(), static_fastcall, "zero()\n--\n\n"},
@@ -134,6 +133,9 @@ PyMethodDef methods[] = {
      "scalar_triple_product($self, b, c)\n--\n\n"},
     {"to_array", as_c_function<frame::method<to_array_parameters, &to_array>>(), fastcall,
      "to_array($self)\n--\n\n"},
+    {"angle_to", as_c_function<frame::method<angle_to_parameters, &core::angle_to>>(), fastcall,
+     "angle_to($self, other)\n--\n\n"},
+    {"to_quat", as_c_function<vec3d_to_quat>(), fastcall, "to_quat($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -155,12 +155,6 @@ PyObject* invoke(Receiver& receiver, PyObject* const* args, Py_ssize_t nargs, Py
 
 }  // namespace detail
 
-// The entry as a method table wants it: every fastcall-with-keywords entry has one signature.
-template <auto Entry>
-PyCFunction c_function() {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Entry));
-}
-
 // A method whose receiver is read: Function(const V& self, arguments...).
 template <auto& Params, auto Function>
 PyObject* method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {

@@ -184,27 +184,27 @@ PyObject* repr(PyObject* self) noexcept {
     });
 }
 
-constexpr int fastcall = METH_FASTCALL | METH_KEYWORDS;
-using frame::c_function;
+using frame::fastcall;
+using frame::static_fastcall;
 
 PyMethodDef methods[] = {
-    {"empty", c_function<frame::function<empty_parameters, &empty>>(), fastcall | METH_STATIC, "empty()\n--\n\n"},
-    {"append", c_function<frame::mutating_method<append_parameters, &append>>(), fastcall,
+    {"empty", frame::as_c_function<frame::function<empty_parameters, &empty>>(), static_fastcall, "empty()\n--\n\n"},
+    {"append", frame::as_c_function<frame::mutating_method<append_parameters, &append>>(), fastcall,
      "append($self, vec)\n--\n\n"},
-    {"extend", c_function<frame::mutating_method<extend_parameters, &extend>>(), fastcall,
+    {"extend", frame::as_c_function<frame::mutating_method<extend_parameters, &extend>>(), fastcall,
      "extend($self, other)\n--\n\n"},
-    {"to_array", c_function<frame::method<to_array_parameters, &to_array>>(), fastcall, "to_array($self)\n--\n\n"},
-    {"from_array", c_function<binding::from_array>(), fastcall | METH_STATIC, "from_array(a)\n--\n\n"},
-    {"dot", c_function<batch::dot>(), fastcall, "dot($self, other)\n--\n\n"},
-    {"cross", c_function<batch::cross>(), fastcall, "cross($self, other)\n--\n\n"},
-    {"distance_to", c_function<batch::distance_to>(), fastcall, "distance_to($self, other)\n--\n\n"},
-    {"distance_squared", c_function<batch::distance_squared>(), fastcall, "distance_squared($self, other)\n--\n\n"},
-    {"magnitude", c_function<batch::magnitude>(), fastcall, "magnitude($self)\n--\n\n"},
-    {"normalize", c_function<batch::normalize>(), fastcall, "normalize($self)\n--\n\n"},
-    {"is_unit", c_function<batch::is_unit>(), fastcall, "is_unit($self)\n--\n\n"},
-    {"collapse", c_function<batch::collapse>(), fastcall, "collapse($self, axis)\n--\n\n"},
-    {"rotate", c_function<batch::rotate>(), fastcall, "rotate($self, quat)\n--\n\n"},
-    {"minimum_distance_to", c_function<batch::minimum_distance_to>(), fastcall,
+    {"to_array", frame::as_c_function<frame::method<to_array_parameters, &to_array>>(), fastcall, "to_array($self)\n--\n\n"},
+    {"from_array", frame::as_c_function<binding::from_array>(), static_fastcall, "from_array(a)\n--\n\n"},
+    {"dot", frame::as_c_function<batch::dot>(), fastcall, "dot($self, other)\n--\n\n"},
+    {"cross", frame::as_c_function<batch::cross>(), fastcall, "cross($self, other)\n--\n\n"},
+    {"distance_to", frame::as_c_function<batch::distance_to>(), fastcall, "distance_to($self, other)\n--\n\n"},
+    {"distance_squared", frame::as_c_function<batch::distance_squared>(), fastcall, "distance_squared($self, other)\n--\n\n"},
+    {"magnitude", frame::as_c_function<batch::magnitude>(), fastcall, "magnitude($self)\n--\n\n"},
+    {"normalize", frame::as_c_function<batch::normalize>(), fastcall, "normalize($self)\n--\n\n"},
+    {"is_unit", frame::as_c_function<batch::is_unit>(), fastcall, "is_unit($self)\n--\n\n"},
+    {"collapse", frame::as_c_function<batch::collapse>(), fastcall, "collapse($self, axis)\n--\n\n"},
+    {"rotate", frame::as_c_function<batch::rotate>(), fastcall, "rotate($self, quat)\n--\n\n"},
+    {"minimum_distance_to", frame::as_c_function<batch::minimum_distance_to>(), fastcall,
      "minimum_distance_to($self, other, stride)\n--\n\n"},
     frame::reduce_ex_definition<VecListValue>(),
     frame::set_state_definition<VecListValue>(),

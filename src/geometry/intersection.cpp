@@ -1,0 +1,60 @@
+#include "src/geometry/intersection.hpp"
+
+#include <string>
+#include <utility>
+#include <variant>
+
+#include "core/intersection.hpp"
+#include "src/frame/bind.hpp"
+#include "src/geometry/circle.hpp"
+#include "src/geometry/plane.hpp"
+#include "src/vec3d.hpp"
+
+namespace quorvane::binding {
+namespace {
+
+using core::Circle;
+using core::Vec3d;
+using frame::as_c_function;
+using frame::Parameters;
+
+constinit Parameters<2> circle_circle_parameters{"circle_circle()", {"circle1", "circle2"}};
+constinit Parameters<3> circle_point_parameters{"circle_point()", {"circle", "point", "inner"}};
+constinit Parameters<3> circle_point_unchecked_parameters{"circle_point_unchecked()", {"circle", "point", "inner"}};
+constinit Parameters<3> plane_line_parameters{"plane_line()", {"plane", "a", "b"}};
+
+// The only place a core intersection failure becomes a Python exception: a ValueError whose
+// single argument is the kind's display text.
+[[noreturn]] void raise_intersection_error(core::IntersectionError kind) {
+    const std::string text(core::error_text(kind));
+    frame::raise(PyExc_ValueError, text.c_str());
+}
+
+std::pair<Vec3d, Vec3d> circle_circle(const Circle& circle1, const Circle& circle2) {
+    auto result = core::circle_circle(circle1, circle2);
+    if (const auto* kind = std::get_if<core::IntersectionError>(&result)) raise_intersection_error(*kind);
+    return std::get<std::pair<Vec3d, Vec3d>>(result);
+}
+
+// A yes-or-no question: every failure kind, OutOfPlane included, is "no", never an exception.
+bool circle_point(const Circle& circle, const Vec3d& point, bool inner) {
+    return !core::circle_point(circle, point, inner).has_value();
+}
+
+PyMethodDef functions[] = {
+    {"circle_circle", as_c_function<frame::function<circle_circle_parameters, &circle_circle>>(), frame::fastcall,
+     "circle_circle(circle1, circle2)\n--\n\n"},
+    {"circle_point", as_c_function<frame::function<circle_point_parameters, &circle_point>>(), frame::fastcall,
+     "circle_point(circle, point, inner)\n--\n\n"},
+    {"circle_point_unchecked",
+     as_c_function<frame::function<circle_point_unchecked_parameters, &core::circle_point_unchecked>>(),
+     frame::fastcall, "circle_point_unchecked(circle, point, inner)\n--\n\n"},
+    {"plane_line", as_c_function<frame::function<plane_line_parameters, &core::plane_line>>(), frame::fastcall,
+     "plane_line(plane, a, b)\n--\n\n"},
+};
+
+}  // namespace
+
+std::span<PyMethodDef> intersection_functions() { return functions; }
+
+}  // namespace quorvane::binding
