@@ -6,6 +6,20 @@
 #include "src/frame/bind.hpp"
 #include "src/frame/float_text.hpp"
 #include "src/frame/operators.hpp"
+#include "src/frame/pickling.hpp"
+
+namespace quorvane::frame {
+template <>
+struct Pickled<core::AngleRadians> {
+    static constexpr const char* path = "quorvane.AngleRadians";
+    static PyObject* placeholder_arguments() { return Py_BuildValue("(d)", 0.0); }
+};
+template <>
+struct Pickled<core::AngleDegrees> {
+    static constexpr const char* path = "quorvane.AngleDegrees";
+    static PyObject* placeholder_arguments() { return Py_BuildValue("(d)", 0.0); }
+};
+}  // namespace quorvane::frame
 
 namespace quorvane::binding {
 namespace {
@@ -101,12 +115,16 @@ PyMethodDef radians_methods[] = {
     {"cot", as_c_function<frame::method<cot_parameters, &cot>>(), fastcall, "cot($self)\n--\n\n"},
     {"to_degrees", as_c_function<frame::method<to_degrees_parameters, &to_degrees>>(), fastcall,
      "to_degrees($self)\n--\n\n"},
+    frame::reduce_ex_definition<core::AngleRadians>(),
+    frame::set_state_definition<core::AngleRadians>(),
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyMethodDef degrees_methods[] = {
     {"to_radians", as_c_function<frame::method<to_radians_parameters, &to_radians>>(), fastcall,
      "to_radians($self)\n--\n\n"},
+    frame::reduce_ex_definition<core::AngleDegrees>(),
+    frame::set_state_definition<core::AngleDegrees>(),
     {nullptr, nullptr, 0, nullptr},
 };
 

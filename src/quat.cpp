@@ -10,7 +10,16 @@
 #include "src/frame/bind.hpp"
 #include "src/frame/float_text.hpp"
 #include "src/frame/operators.hpp"
+#include "src/frame/pickling.hpp"
 #include "src/vec3d.hpp"
+
+namespace quorvane::frame {
+template <>
+struct Pickled<core::Quat> {
+    static constexpr const char* path = "quorvane.Quat";
+    static PyObject* placeholder_arguments() { return Py_BuildValue("(dddd)", 1.0, 0.0, 0.0, 0.0); }
+};
+}  // namespace quorvane::frame
 
 namespace quorvane::binding {
 namespace {
@@ -86,6 +95,8 @@ PyMethodDef methods[] = {
      fastcall, "to_rotation_matrix($self)\n--\n\n"},
     {"rotate", as_c_function<frame::method<rotate_parameters, &core::rotate>>(), fastcall,
      "rotate($self, v)\n--\n\n"},
+    frame::reduce_ex_definition<core::Quat>(),
+    frame::set_state_definition<core::Quat>(),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -10,7 +10,16 @@
 #include "src/frame/bind.hpp"
 #include "src/frame/float_text.hpp"
 #include "src/frame/operators.hpp"
+#include "src/frame/pickling.hpp"
 #include "src/quat.hpp"
+
+namespace quorvane::frame {
+template <>
+struct Pickled<core::Vec3d> {
+    static constexpr const char* path = "quorvane.Vec3d";
+    static PyObject* placeholder_arguments() { return Py_BuildValue("(ddd)", 0.0, 0.0, 0.0); }
+};
+}  // namespace quorvane::frame
 
 namespace quorvane::binding {
 namespace {
@@ -136,6 +145,8 @@ PyMethodDef methods[] = {
     {"angle_to", as_c_function<frame::method<angle_to_parameters, &core::angle_to>>(), fastcall,
      "angle_to($self, other)\n--\n\n"},
     {"to_quat", as_c_function<vec3d_to_quat>(), fastcall, "to_quat($self)\n--\n\n"},
+    frame::reduce_ex_definition<Vec3d>(),
+    frame::set_state_definition<Vec3d>(),
     {nullptr, nullptr, 0, nullptr},
 };
 

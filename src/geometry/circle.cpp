@@ -4,8 +4,17 @@
 
 #include "src/frame/bind.hpp"
 #include "src/frame/operators.hpp"
+#include "src/frame/pickling.hpp"
 #include "src/geometry/plane.hpp"
 #include "src/vec3d.hpp"
+
+namespace quorvane::frame {
+template <>
+struct Pickled<core::Circle> {
+    static constexpr const char* path = "quorvane.geometry.Circle";
+    static PyObject* placeholder_arguments() { return Py_BuildValue("(NdN)", new_instance(core::Vec3d{0.0, 0.0, 0.0}), 1.0, new_instance(core::Vec3d{0.0, 0.0, 1.0})); }
+};
+}  // namespace quorvane::frame
 
 namespace quorvane::binding {
 namespace {
@@ -36,6 +45,8 @@ PyMethodDef methods[] = {
      frame::fastcall, "in_same_plane($self, other)\n--\n\n"},
     {"is_degenerate", as_c_function<frame::method<is_degenerate_parameters, &core::is_degenerate>>(),
      frame::fastcall, "is_degenerate($self)\n--\n\n"},
+    frame::reduce_ex_definition<core::Circle>(),
+    frame::set_state_definition<core::Circle>(),
     {nullptr, nullptr, 0, nullptr},
 };
 

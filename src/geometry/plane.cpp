@@ -1,7 +1,16 @@
 #include "src/geometry/plane.hpp"
 
 #include "src/frame/bind.hpp"
+#include "src/frame/pickling.hpp"
 #include "src/vec3d.hpp"
+
+namespace quorvane::frame {
+template <>
+struct Pickled<core::Plane> {
+    static constexpr const char* path = "quorvane.geometry.Plane";
+    static PyObject* placeholder_arguments() { return Py_BuildValue("(Nd)", new_instance(core::Vec3d{0.0, 0.0, 1.0}), 0.0); }
+};
+}  // namespace quorvane::frame
 
 namespace quorvane::binding {
 namespace {
@@ -31,6 +40,8 @@ PyMethodDef methods[] = {
      frame::fastcall, "contains_point($self, point)\n--\n\n"},
     {"distance_to_point", as_c_function<frame::method<distance_to_point_parameters, &core::distance_to_point>>(),
      frame::fastcall, "distance_to_point($self, point)\n--\n\n"},
+    frame::reduce_ex_definition<core::Plane>(),
+    frame::set_state_definition<core::Plane>(),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -107,12 +107,6 @@ public:
         return {StealStatus::taken, item};
     }
 
-    // A snapshot for the idle loop's heuristics; exact only to the owner.
-    bool looks_empty() const noexcept {
-        // Relaxed: a stale answer only makes a thief look once more or once less.
-        return top_.load(std::memory_order_relaxed) >= bottom_.load(std::memory_order_relaxed);
-    }
-
 private:
     // A power-of-two ring of atomic slots: a thief may read a slot while the owner refills it
     // after the thief has lost its race, which must not be a data race.
