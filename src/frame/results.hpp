@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <string>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -41,6 +42,14 @@ struct None {};
 
 template <class T>
 PyObject* to_python(const T& value);
+
+// A class value that is a temporary moves into its new instance instead of being copied
+// (a batch result owns a whole array).
+template <HasClass T>
+    requires(!std::is_lvalue_reference_v<T>)
+PyObject* to_python(T&& value) {
+    return new_instance(std::move(value));
+}
 
 namespace detail {
 

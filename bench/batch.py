@@ -1,0 +1,156 @@
+"""Milliseconds per VecList batch operation beside the same computation in numpy, in one run.
+
+numpy works on an (n, 3) float64 array holding the same vectors. Where quorvane returns a Python
+list (dot, distances, magnitudes, unit tests, to_array), numpy's result is turned into one with
+.tolist() too, so both sides hand the caller the same kind of object. Each cell is the fastest
+of several repeats; ratio = quorvane / numpy, so below 1 means quorvane is faster.
+
+    python bench/batch.py [--repeat N] [--sizes N [N ...]] [--json FILE]
+
+The pool's worker count comes from RAYON_NUM_THREADS (or RAYON_RS_NUM_CPUS), else the CPUs
+available to the process; the figure printed is that setting, or os.cpu_count() when none is set.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import platform
+import random
+import sys
+import timeit
+from collections.abc import Callable
+from dataclasses import dataclass
+
+import numpy as np
+
+from quorvane import Quat, Vec3d, VecList
+
+EPSILON = 2.0**-52
+
+
+@dataclass
+class Operands:
+    """One size's data, the same on both sides."""
+
+    vectors: VecList
+    array: np.ndarray
+    elements: list[Vec3d]
+    rows: list[tuple[float, float, float]]
+    w: Vec3d
+    w_array: np.ndarray
+    quat: Quat
+    matrix: np.ndarray  # applied to row vectors: a @ matrix rotates as quat.rotate does
+
+
+@dataclass(frozen=True)
+class Row:
+    name: str
+    quorvane: Callable[[Operands], object]
+    numpy: Callable[[Operands], object]
+
+
+def numpy_normalize(o: Operands) -> np.ndarray:
+    return o.array / np.linalg.norm(o.array, axis=1)[:, None]
+
+
+def numpy_collapse(o: Operands) -> np.ndarray:
+    collapsed = o.array.copy()
+    collapsed[:, 1] = 0.0
+    return collapsed
+
+
+def numpy_nearest(o: Operands) -> tuple[int, float]:
+    squared = ((o.array - o.w_array) ** 2).sum(axis=1)
+    index = int(squared.argmin())
+    return index, float(np.sqrt(squared[index]))
+
+
+ROWS = [
+    Row("VecList(list)", lambda o: VecList(o.elements), lambda o: np.array(o.rows)),
+    Row("v + w", lambda o: o.vectors + o.w, lambda o: o.array + o.w_array),
+    Row("v - w", lambda o: o.vectors - o.w, lambda o: o.array - o.w_array),
+    Row("v * s", lambda o: o.vectors * 1.75, lambda o: o.array * 1.75),
+    Row("v / s", lambda o: o.vectors / 1.75, lambda o: o.array / 1.75),
+    Row("dot", lambda o: o.vectors.dot(o.w), lambda o: (o.array @ o.w_array).tolist()),
+    Row("cross", lambda o: o.vectors.cross(o.w), lambda o: np.cross(o.array, o.w_array)),
+    Row("distance_to", lambda o: o.vectors.distance_to(o.w),
+        lambda o: np.linalg.norm(o.array - o.w_array, axis=1).tolist()),
+    Row("distance_squared", lambda o: o.vectors.distance_squared(o.w),
+        lambda o: np.einsum("ij,ij->i", d := o.array - o.w_array, d).tolist()),
+    Row("magnitude", lambda o: o.vectors.magnitude(), lambda o: np.linalg.norm(o.array, axis=1).tolist()),
+    Row("normalize", lambda o: o.vectors.normalize(), numpy_normalize),
+    Row("is_unit", lambda o: o.vectors.is_unit(),
+        lambda o: (np.abs(np.linalg.norm(o.array, axis=1) - 1.0) < EPSILON).tolist()),
+    Row("collapse(1)", lambda o: o.vectors.collapse(1), numpy_collapse),
+    Row("rotate", lambda o: o.vectors.rotate(o.quat), lambda o: o.array @ o.matrix),
+    Row("minimum_distance_to(p, 1)", lambda o: o.vectors.minimum_distance_to(o.w, 1), numpy_nearest),
+    Row("to_array", lambda o: o.vectors.to_array(), lambda o: o.array.tolist()),
+]
+
+
+def operands(n: int) -> Operands:
+    rng = random.Random(n)
+    rows = [(rng.uniform(-10, 10), rng.uniform(-10, 10), rng.uniform(-10, 10)) for _ in range(n)]
+    elements = [Vec3d(*row) for row in rows]
+    # A unit quaternion, so repeated in-place rotations keep the values in range.
+    quat = Quat(0.5, 0.5, -0.5, 0.5)
+    matrix = np.array(quat.to_rotation_matrix())
+    probe = Vec3d(0.25, -2.0, 3.5)
+    rotated = np.array([[probe.x, probe.y, probe.z]]) @ matrix
+    assert np.allclose(rotated[0], quat.rotate(probe).to_array()), "the matrix does not rotate as quorvane does"
+    w = Vec3d(0.5, -1.25, 2.0)
+    return Operands(VecList(elements), np.array(rows), elements, rows, w, np.array([w.x, w.y, w.z]), quat, matrix)
+
+
+def milliseconds(work: Callable[[Operands], object], data: Operands, repeat: int, target_seconds: float) -> float:
+    """The fastest of `repeat` timings, each about target_seconds long, per call."""
+    timer = timeit.Timer(lambda: work(data))
+    number = 1
+    while timer.timeit(number) < target_seconds and number < 1 << 20:
+        number *= 4
+    return min(timer.repeat(repeat=repeat, number=number)) / number * 1e3
+
+
+def worker_count() -> str:
+    for variable in ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS"):
+        if os.environ.get(variable):
+            return f"{os.environ[variable]} ({variable})"
+    return f"{os.cpu_count()} (os.cpu_count())"
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description="ms per VecList batch operation beside numpy")
+    parser.add_argument("--repeat", type=int, default=5, help="repeats per cell (the minimum is kept)")
+    parser.add_argument("--sizes", type=int, nargs="+", default=[10**3, 10**5, 10**6], help="list lengths")
+    parser.add_argument("--json", metavar="FILE", help="also write the results as JSON")
+    args = parser.parse_args()
+
+    gil = "enabled" if getattr(sys, "_is_gil_enabled", lambda: True)() else "disabled"
+    load, cpus = os.getloadavg()[0], os.cpu_count() or 1
+    print(f"Python {platform.python_version()}, GIL {gil}, numpy {np.__version__}")
+    print(f"pool workers: {worker_count()}; load average {load:.2f} on {cpus} CPUs"
+          + (" (busy: the figures include the neighbours' work)" if load > cpus / 2 else ""))
+    print(f"ms per call, fastest of {args.repeat} repeats; ratio = quorvane / numpy (below 1: quorvane faster)")
+
+    results = []
+    for n in args.sizes:
+        data = operands(n)
+        header = f"\nn = {n:,}\n{'operation':26s} {'quorvane':>10s} {'numpy':>10s} {'ratio':>8s}"
+        print(header)
+        print("-" * (len(header.splitlines()[-1])))
+        for row in ROWS:
+            ours = milliseconds(row.quorvane, data, args.repeat, 0.05)
+            theirs = milliseconds(row.numpy, data, args.repeat, 0.05)
+            print(f"{row.name:26s} {ours:10.4f} {theirs:10.4f} {ours / theirs:8.2f}")
+            results.append({"n": n, "operation": row.name, "quorvane_ms": ours, "numpy_ms": theirs})
+
+    if args.json:
+        with open(args.json, "w") as out:
+            json.dump({"python": platform.python_version(), "gil": gil, "numpy": np.__version__,
+                       "workers": worker_count(), "load_average": load, "ms": results}, out, indent=2)
+
+
+if __name__ == "__main__":
+    main()

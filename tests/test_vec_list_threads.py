@@ -1,0 +1,216 @@
+"""One VecList shared between threads: readers run batch steps together, a writer fails fast,
+and every result is the one a single thread would get."""
+
+from __future__ import annotations
+
+import threading
+from collections.abc import Callable
+
+from conftest import race, requires_free_threading
+
+from quorvane import Quat, Vec3d, VecList
+
+pytestmark = requires_free_threading
+
+IDENTITY = Quat(1, 0, 0, 0)
+
+
+def spread(n: int, offset: float = 0.0) -> VecList:
+    # Finite, non-zero components: rotating by the identity gives them back bit for bit.
+    return VecList([Vec3d(offset + i + 0.25, -(i % 97) - 0.5, 1.0 / (i + 1)) for i in range(n)])
+
+
+def failures_of(attempt: Callable[[], object], texts: set[str]) -> bool:
+    """Runs `attempt`; True when it succeeded, False when it failed with one of `texts`."""
+    try:
+        attempt()
+    except RuntimeError as error:
+        texts.add(str(error))
+        return False
+    return True
+
+
+def test_readers_see_a_consistent_list_while_a_writer_keeps_trying() -> None:
+    n = 5000
+    vectors = spread(n)
+    unchanged = VecList(vectors)
+    unchanged.rotate(IDENTITY)
+    assert unchanged.to_array() == vectors.to_array()
+    point, stride = Vec3d(3.25, -3.5, 0.25), 7
+    # Whatever the writer manages to append lies far away, so the nearest element never changes.
+    appended = spread(500, offset=1e9)
+    final = VecList(vectors)
+    final.extend(appended)
+    expected_dot = final.dot(point)
+    expected_normalized = final.normalize().to_array()
+    expected_nearest = vectors.minimum_distance_to(point, stride)
+    expected_lines = repr(final)[1:-1].split("\n")
+    stop = threading.Event()
+
+    def read() -> set[str]:
+        seen: set[str] = set()
+        completed = 0
+        while completed < 20:  # counted on success: a failure takes no time at all
+            try:
+                dots = vectors.dot(point)
+                assert n <= len(dots) and dots == expected_dot[: len(dots)]
+                normalized = vectors.normalize().to_array()
+                assert normalized == expected_normalized[: len(normalized)]
+                assert vectors.minimum_distance_to(point, stride) == expected_nearest
+                lines = repr(vectors)[1:-1].split("\n")
+                assert lines == expected_lines[: len(lines)]
+                completed += 1
+            except RuntimeError as error:
+                seen.add(str(error))
+        return seen
+
+    def write() -> tuple[set[str], int]:
+        seen: set[str] = set()
+        added = 0
+        attempts = [lambda: vectors.rotate(IDENTITY), lambda: vectors.extend(VecList.empty())]
+        while not stop.is_set():
+            for attempt in attempts:
+                failures_of(attempt, seen)
+            if added < len(appended) and failures_of(lambda: vectors.append(appended[added]), seen):
+                added += 1
+        return seen, added
+
+    def readers_then_stop() -> set[str]:
+        try:
+            return read()
+        finally:
+            stop.set()
+
+    *reader_errors, (writer_errors, added) = race([read, read, readers_then_stop, write])
+    for errors in reader_errors:
+        assert errors <= {"Already mutably borrowed"}
+    assert writer_errors <= {"Already borrowed"}
+    assert writer_errors, "the writer never met a reader"
+    assert vectors.to_array() == final.to_array()[: n + added]
+
+
+def test_appending_while_others_read_members() -> None:
+    vectors = spread(100)
+    rounds = 3000
+    stop = threading.Event()
+
+    def append() -> tuple[set[str], int]:
+        seen: set[str] = set()
+        added = 0
+        try:
+            for i in range(rounds):
+                if failures_of(lambda: vectors.append(Vec3d(i, 0, 0)), seen):
+                    added += 1
+        finally:
+            stop.set()
+        return seen, added
+
+    def read() -> set[str]:
+        seen: set[str] = set()
+        while not stop.is_set():
+            for member in (lambda: vectors.list, lambda: vectors[99], lambda: len(vectors), lambda: list(vectors),
+                           lambda: vectors.to_array()):
+                try:
+                    member()
+                except RuntimeError as error:
+                    seen.add(str(error))
+        return seen
+
+    (append_errors, added), *read_errors = race([append, read, read])
+    assert append_errors <= {"Already borrowed"}
+    for errors in read_errors:
+        assert errors <= {"Already mutably borrowed"}
+    assert len(vectors) == 100 + added
+    xs = [v.x for v in vectors.list[100:]]
+    assert xs == sorted(xs) and len(set(xs)) == added
+
+
+def test_threads_sharing_one_iterator_get_each_element_once() -> None:
+    n = 30_000
+    iterator = iter(VecList([Vec3d(i, 0, 0) for i in range(n)]))
+
+    def advance() -> tuple[list[int], set[str]]:
+        taken: list[int] = []
+        seen: set[str] = set()
+        while True:
+            try:
+                taken.append(int(next(iterator).x))
+            except StopIteration:
+                return taken, seen
+            except RuntimeError as error:
+                seen.add(str(error))
+
+    results = race([advance] * 4)
+    everything = sorted(i for taken, _ in results for i in taken)
+    assert everything == list(range(n))
+    for taken, seen in results:
+        assert taken == sorted(taken)  # the cursor only moves forward
+        assert seen <= {"Already borrowed"}
+
+
+def test_a_batch_step_holds_its_borrows_until_it_returns() -> None:
+    vectors = spread(1000)
+    while len(vectors) < 2_000_000:
+        vectors.extend(VecList(vectors))
+    operand = Vec3d(1, 2, 3)
+    stop = threading.Event()
+
+    def compute() -> set[str]:
+        seen: set[str] = set()  # an append that got in between two steps
+        try:
+            completed = 0
+            while completed < 500 and not stop.is_set():
+                completed += failures_of(lambda: vectors.dot(operand), seen)
+        finally:
+            stop.set()
+        return seen
+
+    def interfere() -> tuple[set[str], set[str]]:
+        operand_errors: set[str] = set()
+        list_errors: set[str] = set()
+        while not stop.is_set():
+            failures_of(lambda: setattr(operand, "x", 1.0), operand_errors)
+            failures_of(lambda: vectors.append(Vec3d(0, 0, 0)), list_errors)
+            if operand_errors and list_errors:
+                stop.set()
+        return operand_errors, list_errors
+
+    compute_errors, (operand_errors, list_errors) = race([compute, interfere])
+    assert compute_errors <= {"Already mutably borrowed"}
+    assert operand_errors == {"Already borrowed"}
+    assert list_errors == {"Already borrowed"}
+
+
+def test_shared_uses_fail_while_a_rotation_holds_the_list() -> None:
+    vectors = spread(1000)
+    while len(vectors) < 1_000_000:
+        vectors.extend(VecList(vectors))
+    stop = threading.Event()
+
+    def rotate() -> set[str]:
+        seen: set[str] = set()  # a use that got in first
+        try:
+            completed = 0
+            while completed < 30:
+                completed += failures_of(lambda: vectors.rotate(IDENTITY), seen)
+        finally:
+            stop.set()
+        return seen
+
+    def use() -> tuple[set[str], set[str]]:
+        method_errors: set[str] = set()
+        operator_errors: set[str] = set()
+        while not stop.is_set():
+            failures_of(lambda: vectors.magnitude(), method_errors)
+            try:
+                vectors * 1.0
+            except TypeError as error:
+                operator_errors.add(str(error))
+        return method_errors, operator_errors
+
+    rotate_errors, (method_errors, operator_errors) = race([rotate, use])
+    assert rotate_errors <= {"Already borrowed"}
+    assert method_errors <= {"Already mutably borrowed"}
+    # An operator slot answers NotImplemented while the list is held; the interpreter then raises.
+    assert operator_errors <= {"unsupported operand type(s) for *: 'builtins.VecList' and 'float'"}
+    assert method_errors | operator_errors, "no use overlapped a rotation"
