@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# ./scripts/test.sh [PYTEST ARGS...]
+#
+# Installs what the tests need and runs all of them: the C++ tests (and the pool under
+# ThreadSanitizer), then on the free-threaded interpreter the Python tests, the type stubs and the
+# README's example, and the Python tests again on a regular (GIL) CPython 3.13+ when the machine
+# has one. Runs as root with no input, from a clean clone with ../shared beside it.
+# Arguments are passed on to pytest. A failing suite does not stop the others; the exit status
+# is non-zero if any failed.
+# shellcheck source-path=SCRIPTDIR source=lib/setup.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/setup.sh"
+cd "$quorvane_root"
+lock_cache
+
+passed=()
+failed=()
+skipped=()
+
+# stage NAME COMMAND...: runs one suite in a subshell with errexit in force, and records it.
+stage() {
+    local name=$1 status=0
+    shift
+    section "$name"
+    set +e
+    (set -e; "$@")
+    status=$?
+    set -e
+    if [ "$status" -eq 0 ]; then
+        passed+=("$name")
+    else
+        echo "FAILED: $name (exit status $status)" >&2
+        failed+=("$name")
+    fi
+    return 0
+}
+
+cpp_tests() {
+    cmake -S . -B build/cpp -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DQUORVANE_BUILD_MODULE=OFF -DQUORVANE_BUILD_TESTS=ON >/dev/null
+    cmake --build build/cpp -j"$(nproc)"
+    ctest --test-dir build/cpp --output-on-failure --no-tests=error -j"$(nproc)"
+}
+
+pytest_in() {    # pytest_in VENV [PYTEST ARGS...]
+    local venv=$1
+    shift
+    "$venv/bin/python" -m pytest tests "$@"
+}
+
+typed_snippet() {
+    # The stubs as a user's type checker sees them: a typed snippet, strict, then run for real.
+    "$1/bin/python" -m mypy --strict tests/typing/check_types.py
+    "$1/bin/python" tests/typing/check_types.py
+}
+
+main() {
+    local venv gil gil_venv module_built failures_before
+    section "Debian packages"
+    debian_packages build-essential libgtest-dev clang libclang-rt-14-dev
+
+    section "free-threaded interpreter and test environment"
+    venv=$(free_threaded_venv)
+    export PATH=$venv/bin:$PATH    # cmake, ninja and ctest of the pinned versions
+
+    stage "module build (free-threaded)" install_quorvane "$venv"
+    module_built=$([ ${#failed[@]} -eq 0 ] && echo yes || echo no)
+    if [ "$module_built" = yes ]; then
+        stage "module keeps the GIL disabled" check_gil_disabled "$venv"
+    fi
+
+    stage "C++ tests" cpp_tests
+    if [ -e scripts/test-pool-tsan.sh ]; then
+        # A build folder inside this tree: one in the shared cache would be configured for
+        # whichever clone made it first, and CMake refuses another source folder.
+        stage "C++ pool tests under ThreadSanitizer" bash scripts/test-pool-tsan.sh build/pool-tsan
+    else
+        section "C++ pool tests under ThreadSanitizer"
+        echo "scripts/test-pool-tsan.sh is not in this tree; skipped" >&2
+        skipped+=("C++ pool tests under ThreadSanitizer")
+    fi
+
+    if [ "$module_built" = yes ]; then
+        stage "Python tests (free-threaded)" pytest_in "$venv" "$@"
+        export MYPY_CACHE_DIR=build/mypy-cache
+        stage "type stubs: stubtest quorvane" \
+            "$venv/bin/python" -m mypy.stubtest quorvane --allowlist stubs/stubtest-allowlist.txt
+        stage "type stubs: stubtest of what an import cannot reach" \
+            "$venv/bin/python" tests/typing/stubtest_hidden.py
+        stage "type stubs: mypy --strict on tests/typing" typed_snippet "$venv"
+        stage "README example" "$venv/bin/python" -m doctest README.md
+    else
+        skipped+=("Python tests, type stubs and README example (free-threaded): the module did not build")
+    fi
+
+    section "regular (GIL) interpreter"
+    gil=$(gil_python)
+    if [ -z "$gil" ]; then
+        echo "no regular (GIL) CPython 3.13+ on this machine: the GIL build is not tested" >&2
+        skipped+=("Python tests (GIL): no regular CPython 3.13+ found")
+    else
+        echo "regular interpreter: $gil" >&2
+        gil_venv=$(prepare_venv "$gil" "venv-$(interpreter_tag "$gil")" \
+            scripts/lib/requirements-build.txt scripts/lib/requirements-test.txt)
+        failures_before=${#failed[@]}
+        stage "module build (GIL)" install_quorvane "$gil_venv"
+        if [ "${#failed[@]}" -eq "$failures_before" ]; then
+            stage "Python tests (GIL)" pytest_in "$gil_venv" "$@"
+        fi
+    fi
+
+    section "summary"
+    for name in "${passed[@]}"; do echo "ok       $name"; done
+    for name in "${skipped[@]}"; do echo "skipped  $name"; done
+    for name in "${failed[@]}"; do echo "FAILED   $name"; done
+    echo "took ${SECONDS}s"
+    [ ${#failed[@]} -eq 0 ]
+}
+
+# Everything runs from main, so the whole file is read before anything runs: editing or checking
+# out this script during a run cannot change what the run does.
+main "$@"

@@ -1,0 +1,69 @@
+"""quorvane as a user's type checker sees it.
+
+scripts/test.sh checks this file with `mypy --strict` against the installed stubs and then runs it,
+so every line is real use of the module and every assert_type holds at run time too. A misuse
+carries a `type: ignore[code]`: strict mode reports an ignore that is not needed, so these lines
+fail the check if the stubs stop rejecting the misuse.
+"""
+
+from typing import assert_type
+
+import quorvane
+from quorvane import Vec3d, geometry
+
+a = Vec3d(1, 2.5, -0.0)
+b = Vec3d.new_from_to(Vec3d.zero(), Vec3d(4, 5, 6))
+
+# construction and components
+assert_type(Vec3d.i(), Vec3d)
+assert_type(a.x, float)
+assert_type(a[2], float)
+a.y = 3  # an int stands for a float
+assert a.y == 3.0
+
+# arithmetic
+assert_type(a + b, Vec3d)
+assert_type(a - b, Vec3d)
+assert_type(-a, Vec3d)
+assert_type(a * 2, Vec3d)
+assert_type(0.5 * a, Vec3d)
+assert_type(a / 4, Vec3d)
+
+# products, measures, projections
+assert_type(a.dot(b), float)
+assert_type(a.cross(b), Vec3d)
+assert_type(a.magnitude(), float)
+assert_type(a.normalize(), Vec3d)
+assert_type(a.normalize().is_unit(), bool)
+assert_type(a.distance_to(b), float)
+assert_type(a.distance_squared(b), float)
+assert_type(a.distance_to_line(Vec3d.zero(), Vec3d.i()), float)
+assert_type(a.project_onto_line(Vec3d.zero(), Vec3d.i()), Vec3d)
+assert_type(a.project_onto_plane(Vec3d.k()), Vec3d)
+assert_type(a.scalar_triple_product(Vec3d.i(), Vec3d.j()), float)
+assert_type(a.to_array(), list[float])
+
+# comparison, hashing, text
+assert_type(a == b, bool)
+assert_type(hash(a), int)
+assert_type(repr(a), str)
+assert repr(Vec3d(1, 2.5, -0.0)) == "Vec3d(1, 2.5, -0)"
+
+# misuse the stubs must reject
+try:
+    a + 1  # type: ignore[operator]
+except TypeError:
+    pass
+else:
+    raise AssertionError("Vec3d + int was accepted")
+try:
+    a.dot(5)  # type: ignore[arg-type]
+except TypeError:
+    pass
+else:
+    raise AssertionError("Vec3d.dot(int) was accepted")
+
+# the submodule is an attribute of the module
+assert_type(geometry.__name__, str)
+assert geometry is quorvane.geometry
+assert geometry.__name__ == "quorvane.geometry"
