@@ -31,14 +31,17 @@ from dataclasses import dataclass, field
 from multiprocessing.queues import Queue
 from multiprocessing.synchronize import Barrier
 
-LIBRARIES = ("quorvane", "numpy", "pyglm")
+LIBRARIES = ("quorvane", "numpy", "pyglm", "scipy")
 
 # What each library's statements may use: vectors a and b, a scalar s, components x, y, z.
 SETUP = {
     "quorvane": """
-from quorvane import Vec3d
+from quorvane import AngleRadians, Quat, Vec3d
 a = Vec3d(1.0, 2.5, -3.0)
 b = Vec3d(-0.5, 4.0, 2.0)
+axis = Vec3d(0.0, 0.6, 0.8)
+angle = AngleRadians(0.7)
+q = Quat.from_axis_angle(axis, angle)
 """,
     "numpy": """
 import numpy as np
@@ -49,6 +52,15 @@ b = np.array([-0.5, 4.0, 2.0])
 import glm
 a = glm.dvec3(1.0, 2.5, -3.0)
 b = glm.dvec3(-0.5, 4.0, 2.0)
+axis = glm.dvec3(0.0, 0.6, 0.8)
+q = glm.angleAxis(0.7, axis)
+""",
+    "scipy": """
+import numpy as np
+from scipy.spatial.transform import Rotation
+a = np.array([1.0, 2.5, -3.0])
+rotvec = np.array([0.0, 0.6, 0.8]) * 0.7
+r = Rotation.from_rotvec(rotvec)
 """,
 }
 COMMON_SETUP = "s = 1.75\nx, y, z = 1.0, 2.5, -3.0\n"
@@ -74,6 +86,11 @@ ROWS = [
     # numpy arrays are unhashable: hashing their 24 bytes is the nearest thing.
     Row("hash(a)", "hash(a)", {"numpy": "hash(a.tobytes())", "pyglm": "hash(a)"}),
     Row("repr(a)", "repr(a)", {"numpy": "repr(a)", "pyglm": "repr(a)"}),
+    Row("Quat.from_axis_angle", "Quat.from_axis_angle(axis, angle)",
+        {"pyglm": "glm.angleAxis(0.7, axis)", "scipy": "Rotation.from_rotvec(rotvec)"}),
+    Row("q.rotate(v)", "q.rotate(a)", {"pyglm": "q * a", "scipy": "r.apply(a)"}),
+    Row("q.to_rotation_matrix()", "q.to_rotation_matrix()", {"pyglm": "glm.mat3_cast(q)", "scipy": "r.as_matrix()"}),
+    Row("AngleRadians(x).sin()", "AngleRadians(x).sin()", {"numpy": "np.sin(x)", "pyglm": "glm.sin(x)"}),
 ]
 
 

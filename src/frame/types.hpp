@@ -74,7 +74,11 @@ bool is_instance(PyObject* object) {
 // A new instance of `type` holding `value`.
 template <class Value>
 PyObject* new_instance_of(PyTypeObject* type, Value&& value) {
-    PyObject* object = check(type->tp_alloc(type, 0));
+    // The classes are not collected and hold no references, so the object needs no zeroing
+    // and no collector header: the value and the flag are constructed in place below.
+    PyObject* object = static_cast<PyObject*>(PyObject_Malloc(static_cast<std::size_t>(type->tp_basicsize)));
+    if (!object) throw std::bad_alloc();
+    PyObject_Init(object, type);
     auto* instance = as_instance<std::remove_cvref_t<Value>>(object);
     new (&instance->value) std::remove_cvref_t<Value>(std::forward<Value>(value));
     new (&instance->borrow) BorrowFlag();
