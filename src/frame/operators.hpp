@@ -62,13 +62,13 @@ PyObject* scaling_operator(PyObject* left, PyObject* right) noexcept {
     return binary_operator<Value, double, Function>(right, left);
 }
 
-// -value: Function(const Value&) -> result; the receiver is always of the class here.
+// -value: Function(const Value&) -> result. The interpreter does not treat NotImplemented
+// from a unary slot as a refusal, so a busy operand raises the borrow error as a method would.
 template <class Value, auto Function>
 PyObject* unary_operator(PyObject* operand) noexcept {
-    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        auto a = Operand<Value>::take(operand);
-        if (!a) return Py_NewRef(Py_NotImplemented);
-        return to_python(Function(a->get()));
+    return guarded<PyObject*>(nullptr, [&] {
+        auto a = borrow_receiver<Value>(operand);
+        return to_python(Function(*a));
     });
 }
 

@@ -7,9 +7,11 @@
 // and the workers never touch a Python object.
 #include <Python.h>
 
+#include <chrono>
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "src/vec_list/pool.hpp"
 #include "src/vec_list/vec_list.hpp"
@@ -21,7 +23,13 @@ public:
     DetachFromInterpreter() : state_(PyEval_SaveThread()) {}
     DetachFromInterpreter(const DetachFromInterpreter&) = delete;
     DetachFromInterpreter& operator=(const DetachFromInterpreter&) = delete;
-    ~DetachFromInterpreter() { PyEval_RestoreThread(state_); }
+    // A daemon thread whose step ends after the interpreter has begun to shut down must not
+    // attach again: the interpreter would end the thread by unwinding it through frames that
+    // cannot be unwound. It waits instead, untouched, until the process exits.
+    ~DetachFromInterpreter() {
+        while (Py_IsFinalizing()) std::this_thread::sleep_for(std::chrono::seconds(1));
+        PyEval_RestoreThread(state_);
+    }
 
 private:
     PyThreadState* state_;

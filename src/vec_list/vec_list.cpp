@@ -81,7 +81,11 @@ binding::Vec3dSequence Argument<binding::Vec3dSequence>::extract(PyObject* objec
     if (hint < 0)
         PyErr_Clear();
     else
-        collected.reserve(std::min(static_cast<std::size_t>(hint), binding::largest_reservation_from_hint));
+        try {
+            collected.reserve(std::min(static_cast<std::size_t>(hint), binding::largest_reservation_from_hint));
+        } catch (const std::bad_alloc&) {
+            // only a hint: the array grows as the items arrive
+        }
 
     Owned iterator(check(PyObject_GetIter(object)));
     while (PyObject* item = PyIter_Next(iterator.get())) {
