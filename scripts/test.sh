@@ -108,6 +108,14 @@ main() {
         fi
     fi
 
+    stage "fuzzing the float-to-text rule (libFuzzer)" bash tests/fuzz/run.sh 20
+    if [ -e scripts/test-sanitizers.sh ]; then
+        stage "sanitizers: ThreadSanitizer, AddressSanitizer + UBSan, reference leaks" bash scripts/test-sanitizers.sh
+    fi
+    if [ -e scripts/test-wheel.sh ]; then
+        stage "the wheel and the sdist, installed outside the tree" bash scripts/test-wheel.sh
+    fi
+
     section "summary"
     for name in "${passed[@]}"; do echo "ok       $name"; done
     for name in "${skipped[@]}"; do echo "skipped  $name"; done
