@@ -1,202 +1,322 @@
-"""A pick-and-place robot's tool path, measured with quorvane.Vec3d.
+"""A terrain scan of a million points, measured with quorvane and, beside it, with numpy.
 
-The path is synthetic but shaped like a real recording: a tool tip sampled at 250 Hz while an arm
-picks parts from one station and places them at another, dwelling at each (the controller then
-reports the commanded position, so those samples repeat exactly) and travelling between them on
-lifted, bowed arcs with a few hundredths of a millimetre of sensor noise. Positions are in metres, with
-the arm's base column along the z axis.
+The cloud is synthetic but shaped like a real survey: a 100 m patch of rolling ground sampled on
+a raster 10 cm apart, line after line as a scanner sweeps it, with 2 cm of noise on every height.
+The scanner reports in its own frame, turned 30 degrees about an axis tipped off the vertical;
+the demo brings the cloud into the site frame with a quaternion, finds the point nearest to a
+drone hovering over the patch, measures ranges and surface normals in batch, locates the drone
+from its ranges to two beacons (circle_circle) and drops a plumb line from it onto the patch's
+mean plane (plane_line). Every step is timed on this machine, beside the same step in numpy.
 
 Run it with ./scripts/demo.sh, or with any interpreter that has quorvane installed:
-    python examples/demo.py [--cycles N] [--seed S]
+    python examples/demo.py [--points N] [--stride S] [--seed S]
 """
 
 from __future__ import annotations
 
 import argparse
 import math
+import os
 import random
 import sys
 import time
-from collections.abc import Callable, Iterator
-from concurrent.futures import ThreadPoolExecutor
-from contextlib import contextmanager
-from typing import TypeVar
+from collections.abc import Callable
+from dataclasses import dataclass
+from typing import TYPE_CHECKING, Any, TypeVar
 
-from quorvane import Vec3d
+from quorvane import AngleDegrees, Quat, Vec3d, VecList, geometry
+
+# Type checkers see numpy as present; at run time it may be missing, and the demo still runs.
+if TYPE_CHECKING:
+    import numpy as np
+
+    HAVE_NUMPY: bool
+else:
+    try:
+        import numpy as np
+
+        HAVE_NUMPY = True
+    except ImportError:  # the numpy column says so, and the cloud is built from Vec3d objects
+        HAVE_NUMPY = False
 
 T = TypeVar("T")
 
-SAMPLE_RATE_HZ = 250
-PICK = Vec3d(0.55, -0.30, 0.12)
-PLACE = Vec3d(0.35, 0.40, 0.20)
-COLUMN = (Vec3d.zero(), Vec3d.k())  # two points on the base column's axis
-CONVEYOR = (Vec3d(0.20, -0.60, 0.0), Vec3d(0.80, 0.60, 0.0))  # the belt's centre line
-TABLE_POINT = Vec3d(0.0, 0.0, 0.05)
-TABLE_TILT_DEG = 2.5  # the table is tilted about the x axis
-REACH_M = 0.70  # farthest the tool gets from the column's axis
-NOISE_M = 0.00002  # 0.02 mm
-MOVING_STEP_M = 0.001  # shorter steps are mostly noise: their directions mean nothing
+TITLE = "A terrain scan of a million points, measured with quorvane and, beside it, with numpy."
+SPACING_M = 0.1
+NOISE_M = 0.02
+EPSILON = 2.0**-52  # is_unit's tolerance: |length - 1| < EPSILON
+NO_NUMPY = "numpy not installed"
+SHORT_STEP_CALLS = 10_000  # circle_circle and plane_line take well under a microsecond each
+
+# The scanner's frame, seen from the site: 30 degrees about an axis a few degrees off vertical.
+SCANNER_AXIS = Vec3d(0.05, 0.03, 1.0).normalize()
+SCANNER_TURN = AngleDegrees(30.0)
+MAST = Vec3d(0.0, 0.0, 2.5)  # where the scanner stands, in the site frame
+BEACONS = (Vec3d(-20.0, 10.0, 0.0), Vec3d(30.0, 120.0, 0.0))  # on the ground; raised to the drone's height
 
 
-def arc(start: Vec3d, end: Vec3d, samples: int, lift: float, bow: float, rng: random.Random) -> Iterator[Vec3d]:
-    """A travel move from start to end: lifted along z, bowed sideways, with sensor noise."""
-    side = (end - start).cross(Vec3d.k()).normalize()
-    for n in range(1, samples + 1):
-        s = n / (samples + 1)
-        ease = 0.5 - 0.5 * math.cos(math.pi * s)  # slow at both ends, as a real move
-        on_chord = start * (1.0 - ease) + end * ease
-        offset = Vec3d.k() * (4.0 * lift * s * (1.0 - s)) + side * (bow * math.sin(math.pi * s))
-        noise = Vec3d(rng.gauss(0.0, NOISE_M), rng.gauss(0.0, NOISE_M), rng.gauss(0.0, NOISE_M))
-        yield on_chord + offset + noise
+def height(x: Any, y: Any, sin: Callable[[Any], Any], cos: Callable[[Any], Any]) -> Any:
+    """The ground under the noise, written once for floats (math) and for arrays (numpy)."""
+    return 1.5 * sin(x / 9.0) * cos(y / 13.0) + 0.4 * sin((x + y) / 4.3)
 
 
-def recorded_path(cycles: int, seed: int) -> list[Vec3d]:
-    """Each cycle: dwell at the pick station, travel, dwell at the place station, travel back."""
+def slope(x: Any, y: Any, sin: Callable[[Any], Any], cos: Callable[[Any], Any]) -> tuple[Any, Any]:
+    """The partial derivatives of height(): the surface normal is (-dh/dx, -dh/dy, 1)."""
+    ridge = 0.4 / 4.3 * cos((x + y) / 4.3)
+    return (1.5 / 9.0 * cos(x / 9.0) * cos(y / 13.0) + ridge,
+            -1.5 / 13.0 * sin(x / 9.0) * sin(y / 13.0) + ridge)
+
+
+def raster(points: int) -> tuple[int, int]:
+    """Points per scan line and scan lines of the squarest raster holding `points` samples."""
+    columns = math.isqrt(points - 1) + 1
+    return columns, -(-points // columns)
+
+
+def terrain_without_numpy(count: int, seed: int) -> tuple[list[Vec3d], VecList]:
+    """The patch in the site frame, in scan order, and its unnormalised surface normals."""
+    columns, _ = raster(count)
     rng = random.Random(seed)
-    points: list[Vec3d] = []
-    for _ in range(cycles):
-        points += [Vec3d(*PICK.to_array()) for _ in range(120)]
-        points += arc(PICK, PLACE, 380, lift=0.25, bow=0.06, rng=rng)
-        points += [Vec3d(*PLACE.to_array()) for _ in range(120)]
-        points += arc(PLACE, PICK, 380, lift=0.18, bow=-0.04, rng=rng)
-    return points
+    points, normals = [], []
+    for i in range(count):
+        x, y = (i % columns) * SPACING_M, (i // columns) * SPACING_M
+        points.append(Vec3d(x, y, height(x, y, math.sin, math.cos) + rng.gauss(0.0, NOISE_M)))
+        dx, dy = slope(x, y, math.sin, math.cos)
+        normals.append(Vec3d(-dx, -dy, 1.0))
+    return points, VecList(normals)
 
 
-timings: list[tuple[str, int, float]] = []
+def as_array(v: Vec3d) -> Any:
+    return np.array(v.to_array())
 
 
-@contextmanager
-def timed(stage: str, calls: int) -> Iterator[None]:
-    start = time.perf_counter()
-    yield
-    timings.append((stage, calls, time.perf_counter() - start))
+class NumpySide:
+    """The same patch as (n, 3) float64 arrays, and numpy's version of every step."""
+
+    def __init__(self, count: int, seed: int) -> None:
+        columns, _ = raster(count)
+        index = np.arange(count)
+        x, y = (index % columns) * SPACING_M, (index // columns) * SPACING_M
+        noise = np.random.default_rng(seed).normal(0.0, NOISE_M, count)
+        self.site = np.column_stack((x, y, height(x, y, np.sin, np.cos) + noise))
+        dx, dy = slope(x, y, np.sin, np.cos)
+        self.raw_normals = np.column_stack((-dx, -dy, np.ones(count)))
+        self.normals = self.normalize()
+        self.delivered = self.site  # what the scanner reports, set once the cloud has been turned
+        self.matrix = np.identity(3)
+        self.cloud = self.site  # a view of the VecList, set once it holds the site frame
+
+    def rotate(self) -> Any:
+        # Row vectors times the matrix: quorvane's rotate applies that matrix's transpose.
+        return self.delivered @ self.matrix
+
+    def nearest(self, probe: Vec3d, stride: int) -> tuple[int, float]:
+        """minimum_distance_to's two passes: every stride-th point, then the window around the best."""
+        p = as_array(probe)
+        coarse = int(((self.cloud[::stride] - p) ** 2).sum(axis=1).argmin()) * stride
+        start, end = max(coarse - stride, 0), min(coarse + stride, len(self.cloud))
+        squared = ((self.cloud[start:end] - p) ** 2).sum(axis=1)
+        best = int(squared.argmin())
+        return start + best, float(np.sqrt(squared[best]))
+
+    def distances(self, to: Vec3d) -> list[float]:
+        return list(np.linalg.norm(self.cloud - as_array(to), axis=1).tolist())
+
+    def normalize(self) -> Any:
+        return self.raw_normals / np.linalg.norm(self.raw_normals, axis=1)[:, None]
+
+    def is_unit(self) -> list[bool]:
+        return list((np.abs(np.linalg.norm(self.normals, axis=1) - 1.0) < EPSILON).tolist())
+
+    @staticmethod
+    def circle_circle(first: geometry.Circle, second: geometry.Circle) -> tuple[Any, Any]:
+        """circle_circle's formula for two circles that cross."""
+        c1, c2, r1, r2 = as_array(first.center), as_array(second.center), first.radius, second.radius
+        d = c2 - c1
+        w = float(np.linalg.norm(d))
+        u = (r1 * r1 - r2 * r2) / (w * w + w * w) + 0.5
+        foot = c1 + d * u
+        across = np.cross(d, as_array(second.normal))
+        across /= np.linalg.norm(across)
+        half_chord = math.sqrt(r1 * r1 - (w * w) * (u * u))
+        return foot + across * half_chord, foot - across * half_chord
+
+    @staticmethod
+    def plane_line(plane: geometry.Plane, a: Vec3d, b: Vec3d) -> Any:
+        n, pa, pb = as_array(plane.normal), as_array(a), as_array(b)
+        t = -(plane.distance + n @ pa) / (n @ (pb - pa))
+        return pa + (pb - pa) * t
 
 
-def mm(metres: float) -> str:
-    return f"{metres * 1000.0:8.2f} mm"
+def best_of(work: Callable[[], T], repeat: int) -> tuple[T, float]:
+    """work()'s result (of its last run) and the fastest of `repeat` runs, in seconds."""
+    best = math.inf
+    while True:
+        start = time.perf_counter()
+        result = work()
+        best = min(best, time.perf_counter() - start)
+        repeat -= 1
+        if repeat <= 0:
+            return result, best
 
 
-def in_two_threads(work: Callable[[list[Vec3d]], T], points: list[Vec3d]) -> list[T]:
-    """work() on each half of points, the halves in two threads at once."""
-    half = len(points) // 2
-    with ThreadPoolExecutor(max_workers=2) as pool:
-        return list(pool.map(work, [points[:half], points[half:]]))
+@dataclass
+class Timing:
+    step: str
+    quorvane_s: float
+    numpy_s: float | None  # None: numpy is not installed
+    calls: int  # above 1, the figures are per call
+
+
+class Stopwatch:
+    """Times each step of the demo, quorvane's way and numpy's, and prints the table."""
+
+    def __init__(self, peer: NumpySide | None) -> None:
+        self.peer = peer
+        self.timings: list[Timing] = []
+
+    def step(self, name: str, ours: Callable[[], T], theirs: Callable[[NumpySide], object] | None,
+             repeat: int = 3, calls: int = 1) -> T:
+        """Times ours() and theirs(numpy side); returns ours()' result. With calls above 1 each
+        side runs that many times per timing and the figures are per call."""
+        result, ours_s = best_of(lambda: [ours() for _ in range(calls)][-1], repeat)
+        theirs_s = None
+        peer = self.peer
+        if peer is not None and theirs is not None:
+            theirs_s = best_of(lambda: [theirs(peer) for _ in range(calls)], repeat)[1] / calls
+        self.timings.append(Timing(name, ours_s / calls, theirs_s, calls))
+        return result
+
+    def print_table(self) -> None:
+        print(f"\n{'timings on this machine':56s} {'quorvane':>11s}  {'numpy':>13s}")
+        for t in self.timings:
+            label = t.step + (" (per call)" if t.calls > 1 else "")
+            print(f"  {label:54s} {duration(t.quorvane_s):>11s}  {duration(t.numpy_s):>13s}")
+        if self.peer:
+            print("fastest of 3 runs (rotate: one run). numpy's results become Python lists where quorvane's are")
+            print("lists (ranges, unit tests), so that both sides hand back the same kind of object.")
+
+
+def duration(seconds: float | None) -> str:
+    if seconds is None:
+        return NO_NUMPY
+    if seconds < 1e-3:
+        return f"{seconds * 1e6:8.2f} us"
+    return f"{seconds * 1e3:8.2f} ms"
+
+
+def pool_size() -> str:
+    for variable in ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS"):
+        if os.environ.get(variable):
+            return f"{variable}={os.environ[variable]}"
+    return f"sized by the {os.process_cpu_count()} CPUs available"
 
 
 def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--cycles", type=int, default=4, help="pick-and-place cycles (1000 samples each)")
+    parser = argparse.ArgumentParser(description=TITLE)
+    parser.add_argument("--points", type=int, default=10**6, help="points in the cloud (default 1,000,000)")
+    parser.add_argument("--stride", type=int, default=16, help="coarse stride of the fast nearest-point search")
     parser.add_argument("--seed", type=int, default=7)
     args = parser.parse_args()
+    if args.points < 4 or args.stride < 1:
+        parser.error("--points must be at least 4 and --stride at least 1")
+    n, stride = args.points, args.stride
 
     gil = "enabled" if getattr(sys, "_is_gil_enabled", lambda: True)() else "disabled"
-    print(f"quorvane demo on Python {sys.version.split()[0]}, GIL {gil}")
+    print(f"quorvane demo: a terrain scan of {n:,} points (seed {args.seed})")
+    print(f"Python {sys.version.split()[0]}, GIL {gil}, {f'numpy {np.__version__}' if HAVE_NUMPY else NO_NUMPY}; "
+          f"batch steps on the worker pool ({pool_size()})")
+    VecList.empty().magnitude()  # the pool starts at the first batch step: not inside a timing
 
-    with timed("build the path", 0):
-        points = recorded_path(args.cycles, args.seed)
-    n = len(points)
-    print(f"\n{n} waypoints, {n / SAMPLE_RATE_HZ:.1f} s at {SAMPLE_RATE_HZ} Hz, "
-          f"{args.cycles} pick-and-place cycles (seed {args.seed})")
+    # The patch in the site frame: from a numpy array when numpy is there, else from Vec3d objects.
+    peer = NumpySide(n, args.seed) if HAVE_NUMPY else None
+    watch = Stopwatch(peer)
+    if peer:
+        site = peer.site
+        cloud = watch.step("load the cloud (VecList.from_array)", lambda: VecList.from_array(site),
+                           lambda p: p.site.copy())
+        raw_normals = VecList.from_array(peer.raw_normals)
+    else:
+        objects, raw_normals = terrain_without_numpy(n, args.seed)
+        cloud = watch.step("load the cloud (VecList from Vec3d objects)", lambda: VecList(objects), None)
+    columns, lines = raster(n)
+    heights = cloud.dot(Vec3d.k())
+    print(f"\nthe cloud        {n:,} points: {lines} scan lines of {columns}, {SPACING_M:g} m apart; "
+          f"heights {min(heights):.2f} m .. {max(heights):.2f} m")
 
-    # Where the tool spends its time.
-    with timed("centroid (+, /)", n):
-        centroid = sum(points, Vec3d.zero()) / n
-    with timed("bounding box (x, y, z)", n):
-        low = Vec3d(min(p.x for p in points), min(p.y for p in points), min(p.z for p in points))
-        high = Vec3d(max(p.x for p in points), max(p.y for p in points), max(p.z for p in points))
-    print(f"centroid            {centroid!r}")
-    print(f"bounding box        {low!r}\n                 .. {high!r}")
-    print(f"extent              {mm((high - low).magnitude())} corner to corner")
+    # What the scanner delivered is that cloud seen from its turned frame; turn it back.
+    to_site = Quat.from_axis_angle(SCANNER_AXIS, SCANNER_TURN.to_radians())
+    original = cloud.list if not peer else []
+    cloud.rotate(to_site.conjugate())  # a unit quaternion's conjugate turns the other way
+    if peer:
+        peer.delivered, peer.matrix = np.array(cloud), np.array(to_site.to_rotation_matrix())
+    watch.step("rotate into the site frame (rotate)", lambda: cloud.rotate(to_site), NumpySide.rotate, repeat=1)
+    print(f"rotation         {SCANNER_TURN!r} about {SCANNER_AXIS!r}:\n                 {to_site!r}")
+    if peer:
+        peer.cloud = np.asarray(cloud)  # zero-copy and read-only; it holds a read borrow while it lives
+        drift = float(np.abs(peer.cloud - peer.site).max())
+        apart = float(np.abs(peer.cloud - peer.rotate()).max())
+        print(f"                 there and back moves no point by more than {drift:.1e} m; "
+              f"numpy's matrix product differs by at most {apart:.1e} m")
+    else:
+        drift = max(abs(a - b) for p, q in zip(cloud, original) for a, b in zip(p.to_array(), q.to_array()))
+        print(f"                 there and back moves no point by more than {drift:.1e} m")
 
-    # How far it travels, and in how many distinct positions (dwell samples repeat exactly).
-    with timed("path length (distance_to)", n - 1):
-        length = sum(a.distance_to(b) for a, b in zip(points, points[1:]))
-    with timed("distinct positions (hash, ==)", n):
-        distinct = len(set(points))
-    print(f"path length         {length:8.3f} m, mean speed {length / (n / SAMPLE_RATE_HZ):.3f} m/s")
-    print(f"distinct positions  {distinct} of {n} (the rest are dwell samples)")
+    # The point nearest to a drone two metres over the ground: exact, then the strided search.
+    x, y = round(0.61 * (columns - 1) * SPACING_M, 2), round(0.387 * (lines - 1) * SPACING_M, 2)
+    drone = Vec3d(x, y, height(x, y, math.sin, math.cos) + 2.0)
+    exact = watch.step("nearest point, stride 1 (minimum_distance_to)", lambda: cloud.minimum_distance_to(drone, 1),
+                       lambda p: p.nearest(drone, 1))
+    fast = watch.step(f"nearest point, stride {stride}", lambda: cloud.minimum_distance_to(drone, stride),
+                      lambda p: p.nearest(drone, stride))
+    looked_at = -(-n // stride) + min(2 * stride, n)
+    outcome = "the same point" if fast[0] == exact[0] else f"{fast[1] - exact[1]:.4f} m farther than the nearest"
+    print(f"nearest point    to the drone at {drone!r}:")
+    print(f"                 stride 1: point {exact[0]:,} at {exact[1]:.4f} m, exact")
+    print(f"                 stride {stride}: point {fast[0]:,} at {fast[1]:.4f} m, {outcome}, "
+          f"from {looked_at:,} distances instead of {n:,}")
+    print(f"                 the stride trades certainty for speed: it measures every {stride}th point, then the "
+          f"{stride} on\n                 either side of the best of those, so it is exact when the nearest point "
+          f"is that close\n                 in scan order, and may miss it when it lies on the next scan line")
+    if peer:
+        agrees = peer.nearest(drone, 1) == exact and peer.nearest(drone, stride) == fast
+        print(f"                 numpy's two-pass search finds the same points at the same distances: {agrees}")
 
-    # Clearance to the arm's own base column, and to the conveyor belt's centre line.
-    with timed("clearance to the column (distance_to_line)", n):
-        clearances = [p.distance_to_line(*COLUMN) for p in points]
-    closest = min(range(n), key=clearances.__getitem__)
-    print(f"column clearance    {mm(clearances[closest])} at its closest (waypoint {closest}), "
-          f"{mm(max(clearances))} at its farthest")
-    with timed("feet on the conveyor line (project_onto_line)", n):
-        feet = [p.project_onto_line(*CONVEYOR) for p in points]
-    disagreement = max(abs(p.distance_to(f) - p.distance_to_line(*CONVEYOR)) for p, f in zip(points, feet))
-    along = [Vec3d.new_from_to(CONVEYOR[0], f).dot((CONVEYOR[1] - CONVEYOR[0]).normalize()) for f in feet]
-    print(f"over the conveyor   {min(along):.3f} m .. {max(along):.3f} m along the belt; "
-          f"foot distance and line distance agree within {disagreement:.1e} m")
+    # Ranges from the mast and unit normals of the ground, in batch.
+    ranges = watch.step("ranges from the mast (distance_to)", lambda: cloud.distance_to(MAST),
+                        lambda p: p.distances(MAST))
+    near = sum(1 for r in cloud.distance_to(drone) if r < 10.0)
+    print(f"ranges           from the mast at {MAST!r}: {min(ranges):.2f} m .. {max(ranges):.2f} m; "
+          f"{near:,} points within 10 m of the drone")
+    normals = watch.step("surface normals (normalize)", raw_normals.normalize, NumpySide.normalize)
+    units = watch.step("unit normals (is_unit)", normals.is_unit, NumpySide.is_unit)
+    steepest = math.degrees(math.acos(min(normals.dot(Vec3d.k()))))
+    print(f"normals          {len(normals):,} surface normals, the ground at most {steepest:.1f} degrees steep; "
+          f"is_unit holds for {sum(units):,}:\n                 the others' computed length is a few rounding steps "
+          f"from 1, outside the strict |length - 1| < 2**-52")
+    if peer:
+        peer.cloud = peer.site  # drops the view, and with it the read borrow on the cloud
 
-    # Heights above the tilted table, and the footprint on it.
-    tilt = math.radians(TABLE_TILT_DEG)
-    normal = Vec3d(0.0, math.sin(tilt), math.cos(tilt))
-    with timed("footprint on the table (project_onto_plane)", n):
-        heights = [(p - TABLE_POINT).dot(normal) for p in points]
-        footprint = [(p - TABLE_POINT).project_onto_plane(normal) + TABLE_POINT for p in points]
-    spread = max(f.distance_to(footprint[0]) for f in footprint)  # from the pick station's spot
-    print(f"table normal        {normal!r}, unit: {normal.is_unit()}")
-    print(f"height over table   {mm(min(heights))} .. {mm(max(heights))}; footprint reaches {mm(spread).strip()} from the pick spot")
+    # Where is the drone? Its ranges to two beacons raised to its height are two circles in that
+    # horizontal plane; they cross at two points, and the drone is at one of them.
+    beacons = [b + Vec3d(0.0, 0.0, drone.z) for b in BEACONS]
+    first, second = (geometry.Circle(b, b.distance_to(drone), Vec3d.k()) for b in beacons)
+    crossing = watch.step("two range circles (circle_circle)", lambda: geometry.circle_circle(first, second),
+                          lambda p: p.circle_circle(first, second), calls=SHORT_STEP_CALLS)
+    miss = min(p.distance_to(drone) for p in crossing)
+    print(f"trilateration    ranges {first.radius:.2f} m and {second.radius:.2f} m to two beacons cross at\n"
+          f"                 {crossing[0]!r} and\n                 {crossing[1]!r};\n"
+          f"                 the drone is {miss:.1e} m from one of them")
 
-    # Directions of travel: a unit vector per moving step, and how sharply it turns between steps.
-    with timed("directions (new_from_to, normalize)", n - 1):
-        steps = [Vec3d.new_from_to(a, b) for a, b in zip(points, points[1:])]
-        directions = [s.normalize() for s in steps if s.magnitude() > MOVING_STEP_M]
-    turns = list(zip(directions, directions[1:]))
-    with timed("turning angles (dot)", len(turns)):
-        angles = sorted(math.degrees(math.acos(max(-1.0, min(1.0, u.dot(v))))) for u, v in turns)
-    unit = sum(1 for u in directions if u.is_unit())
-    print(f"steps over 1 mm     {len(directions)}; is_unit() (|length - 1| < 2**-52) holds for {unit} "
-          f"of their directions")
-    print(f"turning per step    median {angles[len(angles) // 2]:.1f} deg, sharpest {angles[-1]:.1f} deg "
-          f"(setting down and lifting off)")
+    # A plumb line from the drone onto the plane through three corners of the patch.
+    ground = geometry.Plane.from_points(cloud[0], cloud[columns - 1], cloud[n - 1])
+    below = drone - Vec3d.k()
+    foot = watch.step("plumb line to the mean plane (plane_line)", lambda: geometry.plane_line(ground, drone, below),
+                      lambda p: p.plane_line(ground, drone, below), calls=SHORT_STEP_CALLS)
+    print(f"plumb line       meets the plane through three corners of the patch at {foot!r},\n"
+          f"                 {drone.distance_to(foot):.2f} m below the drone")
 
-    # Which way the loop winds seen from above: half the summed (a - c) x (b - c) . k is the signed
-    # area swept around the centroid, positive when counterclockwise.
-    with timed("winding (scalar_triple_product)", n - 1):
-        swept = 0.5 * sum((a - centroid).scalar_triple_product(b - centroid, Vec3d.k())
-                          for a, b in zip(points, points[1:]))
-    way = "counterclockwise" if swept > 0.0 else "clockwise"
-    print(f"winding             {way} seen from above, {abs(swept) / args.cycles * 1e4:.0f} cm^2 "
-          f"swept per cycle")
-
-    # Where else could the column stand? For each site of a grid around the base, the nearest and
-    # farthest the path comes to a column there; the best site keeps the path within the arm's
-    # reach and farthest from the column. Computed in one thread, then in two that each take half
-    # of the path: with the GIL disabled they run side by side. Each thread first copies its half
-    # into objects of its own: reference counts of objects that another thread made are updated
-    # atomically, and on the free-threaded 3.13 that alone can cost the second thread its gain.
-    grid = [-0.20 + 0.05 * i for i in range(9)]
-    sites = [(x, y) for x in grid for y in grid]
-
-    def clearance_per_site(chunk: list[Vec3d]) -> list[tuple[float, float]]:
-        own = [Vec3d(p.x, p.y, p.z) for p in chunk]
-        axes = [(Vec3d(x, y, 0.0), Vec3d(x, y, 1.0)) for x, y in sites]
-        ranges = []
-        for bottom, top in axes:
-            distances = [p.distance_to_line(bottom, top) for p in own]
-            ranges.append((min(distances), max(distances)))
-        return ranges
-
-    calls = len(sites) * n
-    with timed("column sites, one thread", calls):
-        one = clearance_per_site(points)
-    with timed("column sites, two threads", calls):
-        halves = in_two_threads(clearance_per_site, points)
-        two = [(min(a[0], b[0]), max(a[1], b[1])) for a, b in zip(*halves)]
-    speedup = timings[-2][2] / timings[-1][2]
-    reachable = [i for i, (_, farthest) in enumerate(one) if farthest <= REACH_M]
-    best = max(reachable, key=lambda i: one[i][0])
-    print(f"column siting       {len(reachable)} of {len(sites)} sites keep the path within {REACH_M:.2f} m; "
-          f"best ({sites[best][0]:+.2f}, {sites[best][1]:+.2f}) m, clearance {mm(one[best][0]).strip()}")
-    print(f"threads             {calls} distances in two threads agree with one: {one == two}, "
-          f"{speedup:.2f}x as fast")
-
-    print("\ntimings")
-    for stage, calls, seconds in timings:
-        rate = f"{seconds / calls * 1e9:7.0f} ns each" if calls else ""
-        print(f"  {stage:48s} {seconds * 1e3:8.2f} ms  {rate}")
+    watch.print_table()
 
 
 if __name__ == "__main__":

@@ -100,7 +100,8 @@ main() {
     else
         echo "regular interpreter: $gil" >&2
         gil_venv=$(prepare_venv "$gil" "venv-$(interpreter_tag "$gil")" \
-            scripts/lib/requirements-build.txt scripts/lib/requirements-test.txt)
+            scripts/lib/requirements-build.txt scripts/lib/requirements-test.txt \
+            scripts/lib/requirements-test-gil.txt)
         failures_before=${#failed[@]}
         stage "module build (GIL)" install_quorvane "$gil_venv"
         if [ "${#failed[@]}" -eq "$failures_before" ]; then
