@@ -87,6 +87,9 @@ ROWS = [
     Row("rotate", lambda o: o.vectors.rotate(o.quat), lambda o: o.array @ o.matrix),
     Row("minimum_distance_to(p, 1)", lambda o: o.vectors.minimum_distance_to(o.w, 1), numpy_nearest),
     Row("to_array", lambda o: o.vectors.to_array(), lambda o: o.array.tolist()),
+    # The numpy doorways, against the element-by-element paths they replace (in the numpy column):
+    Row("from_array [vs VecList(list)]", lambda o: VecList.from_array(o.array), lambda o: VecList(o.elements)),
+    Row("np.asarray(v) [vs to_array()]", lambda o: np.asarray(o.vectors), lambda o: o.vectors.to_array()),
 ]
 
 
