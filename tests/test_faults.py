@@ -133,7 +133,10 @@ def test_a_length_that_lies_costs_no_memory_that_is_not_there() -> None:
             result = VecList(Boasting()).to_array()
         except MemoryError:
             result = "MemoryError"
-        print(json.dumps({"result": result}))
+        print(json.dumps({"result": result}), flush=True)
+        # Shutting down under the limit can fail in the interpreter itself; that is not ours.
+        import os
+        os._exit(0)
         """
     )
     assert report_of(done) == {"result": [[0.0, 0.0, 0.0], [1.0, 0.0, 0.0], [2.0, 0.0, 0.0]]}
