@@ -157,7 +157,7 @@ PyObject* invoke(Receiver& receiver, PyObject* const* args, Py_ssize_t nargs, Py
 
 // A method whose receiver is read: Function(const V& self, arguments...).
 template <auto& Params, auto Function>
-PyObject* method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded<PyObject*>(nullptr, [&] {
         using Value = detail::receiver_value_t<decltype(Function)>;
         detail::BorrowedReceiver<SharedBorrow<Value>> receiver{borrow_receiver<Value>(self)};
@@ -168,7 +168,7 @@ PyObject* method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
 // A method that changes its receiver: Function(V& self, arguments...), under exclusive access
 // taken before any argument is examined.
 template <auto& Params, auto Function>
-PyObject* mutating_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* mutating_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded<PyObject*>(nullptr, [&] {
         using Value = detail::receiver_value_t<decltype(Function)>;
         detail::BorrowedReceiver<ExclusiveBorrow<Value>> receiver{own_receiver<Value>(self)};
@@ -178,7 +178,7 @@ PyObject* mutating_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
 
 // A static method or module function: Function(arguments...).
 template <auto& Params, auto Function>
-PyObject* function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded<PyObject*>(nullptr, [&] {
         detail::NoReceiver receiver;
         return detail::invoke<Params, Function, 0>(receiver, args, nargs, kwnames);
@@ -188,7 +188,7 @@ PyObject* function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
 // The class call. tp_new receives a tuple and a dict; the vectorcall form (installed on the
 // type object by `install_vectorcall`) skips building them.
 template <auto& Params, auto Make>
-PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded<PyObject*>(nullptr, [&] {
         using Traits = detail::FunctionTraits<decltype(Make)>;
         auto objects = Params.match_tuple(args, kwargs);
@@ -200,7 +200,7 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexce
 }
 
 template <auto& Params, auto Make>
-PyObject* construct_vectorcall(PyObject* type, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) noexcept {
+PyObject* construct_vectorcall(PyObject* type, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     return guarded<PyObject*>(nullptr, [&] {
         using Traits = detail::FunctionTraits<decltype(Make)>;
         auto objects = Params.match(args, PyVectorcall_NARGS(nargsf), kwnames);

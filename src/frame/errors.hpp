@@ -5,6 +5,8 @@
 // `guarded`, which turns what it throws into a Python exception and the slot's failure value.
 #include <Python.h>
 
+#include <cxxabi.h>
+
 #include <exception>
 #include <new>
 #include <source_location>
@@ -54,10 +56,17 @@ void translate_current_exception() noexcept;
 // Runs `body` and returns its result, or `failure` after turning a thrown exception into the
 // matching Python exception: ErrorAlreadySet as it is, std::bad_alloc as MemoryError, and any
 // other exception as PanicException.
+//
+// One thing passes through: the unwinding with which the interpreter ends a daemon thread that
+// attaches again while the interpreter shuts down (a batch step re-attaching after its wait).
+// Entry points that can run a batch step are therefore not noexcept; every other one is, and
+// for them this guard cannot throw.
 template <class Result, class Body>
-Result guarded(Result failure, Body&& body) noexcept {
+Result guarded(Result failure, Body&& body) {
     try {
         return body();
+    } catch (abi::__forced_unwind&) {
+        throw;
     } catch (...) {
         detail::translate_current_exception();
         return failure;

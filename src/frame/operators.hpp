@@ -43,7 +43,7 @@ struct Operand<Value> {
 // left OP right with `left` an instance of Left and `right` usable as Right:
 // Function(const Left&, Right) -> result.
 template <class Left, class Right, auto Function>
-PyObject* binary_operator(PyObject* left, PyObject* right) noexcept {
+PyObject* binary_operator(PyObject* left, PyObject* right) {
     return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
         auto a = Operand<Left>::take(left);
         if (!a) return Py_NewRef(Py_NotImplemented);
@@ -55,7 +55,7 @@ PyObject* binary_operator(PyObject* left, PyObject* right) noexcept {
 
 // Scaling by a number, tried as value * number, then as number * value.
 template <class Value, auto Function>
-PyObject* scaling_operator(PyObject* left, PyObject* right) noexcept {
+PyObject* scaling_operator(PyObject* left, PyObject* right) {
     PyObject* result = binary_operator<Value, double, Function>(left, right);
     if (result != Py_NotImplemented) return result;
     Py_DECREF(result);

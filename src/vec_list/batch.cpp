@@ -150,48 +150,48 @@ namespace quorvane::binding::batch {
 
 using core::Vec3d;
 
-PyObject* add(PyObject* left, PyObject* right) noexcept {
+PyObject* add(PyObject* left, PyObject* right) {
     return frame::binary_operator<VecListValue, Vec3d, &each_element::plus>(left, right);
 }
-PyObject* subtract(PyObject* left, PyObject* right) noexcept {
+PyObject* subtract(PyObject* left, PyObject* right) {
     return frame::binary_operator<VecListValue, Vec3d, &each_element::minus>(left, right);
 }
-PyObject* multiply(PyObject* left, PyObject* right) noexcept {
+PyObject* multiply(PyObject* left, PyObject* right) {
     return frame::scaling_operator<VecListValue, &each_element::times>(left, right);
 }
-PyObject* divide(PyObject* left, PyObject* right) noexcept {
+PyObject* divide(PyObject* left, PyObject* right) {
     return frame::binary_operator<VecListValue, double, &each_element::over>(left, right);
 }
 
-PyObject* dot(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* dot(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame::method<dot_parameters, &each_element::dot>(self, args, nargs, kwnames);
 }
-PyObject* cross(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* cross(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame::method<cross_parameters, &each_element::cross>(self, args, nargs, kwnames);
 }
-PyObject* distance_to(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* distance_to(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame::method<distance_to_parameters, &each_element::distance_to>(self, args, nargs, kwnames);
 }
-PyObject* distance_squared(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* distance_squared(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame::method<distance_squared_parameters, &each_element::distance_squared>(self, args, nargs, kwnames);
 }
-PyObject* magnitude(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* magnitude(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame::method<magnitude_parameters, &each_element::magnitude>(self, args, nargs, kwnames);
 }
-PyObject* normalize(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* normalize(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame::method<normalize_parameters, &each_element::normalize>(self, args, nargs, kwnames);
 }
-PyObject* is_unit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* is_unit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame::method<is_unit_parameters, &each_element::is_unit>(self, args, nargs, kwnames);
 }
-PyObject* collapse(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* collapse(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame::method<collapse_parameters, &each_element::collapse>(self, args, nargs, kwnames);
 }
-PyObject* minimum_distance_to(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* minimum_distance_to(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame::method<minimum_distance_to_parameters, &each_element::minimum_distance_to>(self, args, nargs, kwnames);
 }
 // Exclusive access to the list is taken before the quaternion is examined.
-PyObject* rotate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* rotate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame::mutating_method<rotate_parameters, &each_element::rotate>(self, args, nargs, kwnames);
 }
 

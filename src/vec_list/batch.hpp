@@ -6,14 +6,14 @@
 namespace quorvane::binding::batch {
 
 // Number slots: v + w, v - w (w a Vec3d), v * s and s * v, v / s (s a float).
-PyObject* add(PyObject* left, PyObject* right) noexcept;
-PyObject* subtract(PyObject* left, PyObject* right) noexcept;
-PyObject* multiply(PyObject* left, PyObject* right) noexcept;
-PyObject* divide(PyObject* left, PyObject* right) noexcept;
+PyObject* add(PyObject* left, PyObject* right);
+PyObject* subtract(PyObject* left, PyObject* right);
+PyObject* multiply(PyObject* left, PyObject* right);
+PyObject* divide(PyObject* left, PyObject* right);
 
 // Methods, all METH_FASTCALL | METH_KEYWORDS.
 #define QUORVANE_BATCH_METHOD(name) \
-    PyObject* name(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept
+    PyObject* name(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
 QUORVANE_BATCH_METHOD(dot);
 QUORVANE_BATCH_METHOD(cross);
 QUORVANE_BATCH_METHOD(distance_to);

@@ -23,10 +23,10 @@ public:
     DetachFromInterpreter() : state_(PyEval_SaveThread()) {}
     DetachFromInterpreter(const DetachFromInterpreter&) = delete;
     DetachFromInterpreter& operator=(const DetachFromInterpreter&) = delete;
-    // A daemon thread whose step ends after the interpreter has begun to shut down must not
-    // attach again: the interpreter would end the thread by unwinding it through frames that
-    // cannot be unwound. It waits instead, untouched, until the process exits.
-    ~DetachFromInterpreter() {
+    // A daemon thread whose step ends after the interpreter has begun to shut down waits here,
+    // untouched, until the process exits. Should shutdown begin while it attaches, the
+    // interpreter ends the thread by unwinding it, which is let through (not noexcept).
+    ~DetachFromInterpreter() noexcept(false) {
         while (Py_IsFinalizing()) std::this_thread::sleep_for(std::chrono::seconds(1));
         PyEval_RestoreThread(state_);
     }

@@ -87,14 +87,16 @@ binding::Vec3dSequence Argument<binding::Vec3dSequence>::extract(PyObject* objec
             // only a hint: the array grows as the items arrive
         }
 
-    Owned iterator(check(PyObject_GetIter(object)));
-    while (PyObject* item = PyIter_Next(iterator.get())) {
-        Owned held(item);
-        if (!is_instance<core::Vec3d>(item)) raise_not_an_instance(item, "Vec3d");
-        auto* instance = as_instance<core::Vec3d>(item);
-        collected.push_back(*SharedBorrow<core::Vec3d>(instance->value, instance->borrow));
-    }
-    if (PyErr_Occurred()) throw ErrorAlreadySet{};
+    {
+        Owned iterator(check(PyObject_GetIter(object)));
+        while (PyObject* item = PyIter_Next(iterator.get())) {
+            Owned held(item);
+            if (!is_instance<core::Vec3d>(item)) raise_not_an_instance(item, "Vec3d");
+            auto* instance = as_instance<core::Vec3d>(item);
+            collected.push_back(*SharedBorrow<core::Vec3d>(instance->value, instance->borrow));
+        }
+        if (PyErr_Occurred()) throw ErrorAlreadySet{};
+    }  // no reference is held across the batch step below
 
     return {binding::map_step<core::Vec3d>(std::span<const core::Vec3d>(collected),
                                            [](const core::Vec3d& v) { return v; })};
@@ -172,7 +174,7 @@ PyObject* iterate(PyObject* self) noexcept {
     });
 }
 
-PyObject* repr(PyObject* self) noexcept {
+PyObject* repr(PyObject* self) {
     return frame::guarded<PyObject*>(nullptr, [&] {
         auto list = frame::borrow_receiver<VecListValue>(self);
         const Vec3dArray& items = list->items;
