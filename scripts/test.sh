@@ -110,7 +110,8 @@ main() {
     fi
 
     stage "fuzzing the float-to-text rule (libFuzzer)" bash tests/fuzz/run.sh 20
-    if [ -e scripts/test-sanitizers.sh ]; then
+    # The sanitizer interpreters take a while to build and run; QUORVANE_SANITIZERS=1 asks for them.
+    if [ -e scripts/test-sanitizers.sh ] && [ "${QUORVANE_SANITIZERS:-0}" = 1 ]; then
         stage "sanitizers: ThreadSanitizer, AddressSanitizer + UBSan, reference leaks" bash scripts/test-sanitizers.sh
     fi
     if [ -e scripts/test-wheel.sh ]; then
