@@ -79,7 +79,8 @@ test_requirements() {
 
 # build_module DIR PYTHON COMPILER SANITIZERS BUILD_TYPE [CMAKE ARGS...]: builds the extension
 # for PYTHON in DIR (kept, so a rebuild is incremental; made anew when anything else changed) and
-# checks that PYTHON imports it from there.
+# checks that PYTHON imports it from there, with the variables of the array import_env set (a
+# sanitizer runtime that the interpreter must preload, for one).
 build_module() {
     local dir=$1 python=$2 compiler=$3 sanitize=$4 build_type=$5 identity
     shift 5
@@ -94,7 +95,7 @@ build_module() {
         -DQUORVANE_SANITIZE="$sanitize" -DCMAKE_BUILD_TYPE="$build_type" "$@" >/dev/null
     printf '%s\n' "$identity" >"$dir/.quorvane-build"
     cmake --build "$dir" -j2 --target quorvane >&2
-    (cd / && PYTHONPATH=$dir "$python" -c 'import sys, quorvane
+    (cd / && env ${import_env[@]+"${import_env[@]}"} PYTHONPATH=$dir "$python" -c 'import sys, quorvane
 assert quorvane.__file__.startswith(sys.argv[1]), quorvane.__file__
 print("quorvane from", quorvane.__file__)' "$dir") >&2
 }
@@ -105,11 +106,14 @@ fresh_reports() {
     mkdir -p "$1"
 }
 
-# check_reports DIR TOOL: fails, showing them, when the run left reports in DIR.
+# check_reports DIR TOOL: fails, showing them, when the run left reports in DIR. A file that holds
+# nothing but AddressSanitizer's notes that an allocation failed is not a report: the tests that
+# ask for more memory than there is expect those allocations to fail (and see MemoryError).
 check_reports() {
     local dir=$1 tool=$2 file found=0
     for file in "$dir"/*; do
         [ -s "$file" ] || continue
+        grep -q -v -E '^==[0-9]+==WARNING: AddressSanitizer failed to allocate 0x[0-9a-f]+ bytes$' "$file" || continue
         found=$((found + 1))
         echo "---- $tool report: $file" >&2
         head -120 "$file" >&2
@@ -172,7 +176,9 @@ multiprocessing.Process
 doctest.testfile
 doctest.testmod
 conftest.race"
-    PYTHONPATH=$build:$quorvane_root/tests/sanitizers PYTEST_RUN_PARALLEL_VERBOSE=1 \
+    # QUORVANE_TEST_WORK: a fifth of the work in the tests with large inputs and long loops, and
+    # five times their time limits; calls run many times slower here.
+    QUORVANE_TEST_WORK=0.2 PYTHONPATH=$build:$quorvane_root/tests/sanitizers PYTEST_RUN_PARALLEL_VERBOSE=1 \
         "${run[@]}" "$venv/bin/python" -m pytest $(pytest_options) --parallel-threads=4 \
         -o "thread_unsafe_functions=$unsafe" || status=$?
     check_reports "$reports" ThreadSanitizer || status=1
@@ -187,14 +193,15 @@ part_asan() {
     echo "interpreter: $python (regular free-threaded build; clang's ASan runtime preloaded)" >&2
     venv=$(prepare_venv "$python" venv-cp313t-asan "$quorvane_root/scripts/lib/requirements-build.txt" \
         "$(test_requirements "$sanitizer_cache/requirements-asan.txt" '')")
-    build=$sanitizer_cache/build-asan
-    PATH=$venv/bin:$PATH build_module "$build" "$python" "$cxx" address,undefined RelWithDebInfo \
-        -DCMAKE_CXX_FLAGS=-fno-sanitize-recover=all
     runtime=$("$cxx" -print-file-name=libclang_rt.asan-x86_64.so)
     [ -f "$runtime" ] || {
         echo "clang's ASan runtime is missing ($runtime); install libclang-rt-14-dev" >&2
         return 1
     }
+    build=$sanitizer_cache/build-asan
+    local import_env=(LD_PRELOAD="$runtime" ASAN_OPTIONS=detect_leaks=0)
+    PATH=$venv/bin:$PATH build_module "$build" "$python" "$cxx" address,undefined RelWithDebInfo \
+        -DCMAKE_CXX_FLAGS=-fno-sanitize-recover=all
 
     reports=$sanitizer_cache/reports-asan
     fresh_reports "$reports"

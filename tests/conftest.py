@@ -1,8 +1,10 @@
-"""Helpers shared by the Python tests: exact float comparison and thread races."""
+"""Helpers shared by the Python tests: exact float comparison, thread races, and the amount of
+work that the long tests do."""
 
 from __future__ import annotations
 
 import math
+import os
 import struct
 import sys
 import threading
@@ -13,6 +15,18 @@ import pytest
 
 free_threaded = not getattr(sys, "_is_gil_enabled", lambda: True)()
 requires_free_threading = pytest.mark.skipif(not free_threaded, reason="needs the free-threaded interpreter")
+
+# Under a sanitizer every call is many times slower. Those runs set QUORVANE_TEST_WORK to a
+# factor between 0 and 1 that shrinks the large inputs and the long loops (which are long only to
+# make a race likely), and stretches the time limits by the same factor.
+WORK_FACTOR = float(os.environ.get("QUORVANE_TEST_WORK", "1"))
+if not 0 < WORK_FACTOR <= 1:
+    raise ValueError(f"QUORVANE_TEST_WORK must lie in (0, 1], not {WORK_FACTOR}")
+
+
+def scaled(count: int, least: int = 1) -> int:
+    """`count` in a normal run; the share of it that a slow run asks for, but at least `least`."""
+    return max(least, round(count * WORK_FACTOR))
 
 
 def bits(value: float) -> int:
@@ -59,7 +73,7 @@ def race(workers: Sequence[Callable[[], Any]], timeout: float = 120.0) -> list[A
     for thread in threads:
         thread.start()
     for thread in threads:
-        thread.join(timeout)
+        thread.join(timeout / WORK_FACTOR)
         assert not thread.is_alive(), "a racing thread did not finish"
     if errors:
         raise errors[0]

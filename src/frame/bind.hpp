@@ -219,7 +219,7 @@ template <auto Member>
 PyObject* get_member(PyObject* self, void*) noexcept {
     return guarded<PyObject*>(nullptr, [&] {
         if constexpr (std::is_member_object_pointer_v<decltype(Member)>) {
-            using Value = detail::MemberClass<decltype(Member)>::type;
+            using Value = typename detail::MemberClass<decltype(Member)>::type;
             auto value = borrow_receiver<Value>(self);
             return to_python((*value).*Member);
         } else {
@@ -236,8 +236,8 @@ template <auto Member>
 int set_member(PyObject* self, PyObject* value, void*) noexcept {
     return guarded<int>(-1, [&] {
         if (!value) raise(PyExc_AttributeError, "property has no deleter");
-        using Value = detail::MemberClass<decltype(Member)>::type;
-        using Field = detail::MemberClass<decltype(Member)>::field;
+        using Value = typename detail::MemberClass<decltype(Member)>::type;
+        using Field = typename detail::MemberClass<decltype(Member)>::field;
         Argument<Field> converted(value, "value");
         auto owned = own_receiver<Value>(self);
         (*owned).*Member = converted.get();

@@ -27,8 +27,8 @@ void report(const char* message, const char* location) {
 }
 
 // The path from the project's root: the part from the last "src/" or "core/" on.
-std::string location_text(const std::source_location& where) {
-    std::string file = where.file_name();
+std::string location_text(const SourcePoint& where) {
+    std::string file = where.file;
     for (const char* root : {"/src/", "/core/"}) {
         const auto found = file.rfind(root);
         if (found != std::string::npos) {
@@ -36,8 +36,8 @@ std::string location_text(const std::source_location& where) {
             break;
         }
     }
-    return file + ":" + std::to_string(where.line()) + ":" +
-           std::to_string(where.column());
+    return file + ":" + std::to_string(where.line) + ":" +
+           std::to_string(where.column);
 }
 
 }  // namespace

@@ -9,25 +9,41 @@
 
 #include <exception>
 #include <new>
-#include <source_location>
 #include <string>
+
+// The caller's column: clang has a builtin for it, GCC gives it only through std::source_location,
+// whose header the clang of the sanitizer builds (14, with libstdc++) cannot compile.
+#if __has_builtin(__builtin_COLUMN)
+#define QUORVANE_CALLER_COLUMN() __builtin_COLUMN()
+#else
+#include <source_location>
+#define QUORVANE_CALLER_COLUMN() std::source_location::current().column()
+#endif
 
 namespace quorvane::frame {
 
 // A Python exception is already set; the entry point only has to return its failure value.
 struct ErrorAlreadySet {};
 
+// Where an internal failure was raised.
+struct SourcePoint {
+    const char* file;
+    unsigned line;
+    unsigned column;
+};
+
 // A broken internal invariant (an assertion). Reaches Python as PanicException.
 class InternalFailure : public std::exception {
 public:
-    InternalFailure(std::string message, std::source_location where = std::source_location::current())
-        : message_(std::move(message)), where_(where) {}
+    InternalFailure(std::string message, const char* file = __builtin_FILE(), unsigned line = __builtin_LINE(),
+                    unsigned column = QUORVANE_CALLER_COLUMN())
+        : message_(std::move(message)), where_{file, line, column} {}
     const char* what() const noexcept override { return message_.c_str(); }
-    const std::source_location& where() const noexcept { return where_; }
+    const SourcePoint& where() const noexcept { return where_; }
 
 private:
     std::string message_;
-    std::source_location where_;
+    SourcePoint where_;
 };
 
 // The internal-failure exception type, created once per process.

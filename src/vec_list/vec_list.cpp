@@ -76,7 +76,7 @@ binding::Vec3dSequence Argument<binding::Vec3dSequence>::extract(PyObject* objec
     if (PyUnicode_Check(object)) raise(PyExc_TypeError, "Can't extract `str` to `Vec`");
     if (!PySequence_Check(object)) binding::raise_not_a_sequence(object);
 
-    std::vector<core::Vec3d> collected;
+    binding::Vec3dArray collected;
     const Py_ssize_t hint = PySequence_Size(object);
     if (hint < 0)
         PyErr_Clear();
