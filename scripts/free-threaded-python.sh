@@ -30,7 +30,9 @@ for candidate in python3.14t python3.13t; do
     fi
 done
 
-if [ -x "$prefix/bin/python3.13t" ] && is_free_threaded "$prefix/bin/python3.13t"; then
+# The stamp is written by build-cpython.sh only after a complete install: without it the prefix is
+# what an interrupted build left behind, and is built again.
+if [ -e "$prefix/.quorvane-installed" ] && is_free_threaded "$prefix/bin/python3.13t"; then
     echo "$prefix/bin/python3.13t"
     exit 0
 fi
