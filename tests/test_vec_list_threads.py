@@ -214,3 +214,52 @@ def test_shared_uses_fail_while_a_rotation_holds_the_list() -> None:
     # An operator slot answers NotImplemented while the list is held; the interpreter then raises.
     assert operator_errors <= {"unsupported operand type(s) for *: 'builtins.VecList' and 'float'"}
     assert method_errors | operator_errors, "no use overlapped a rotation"
+
+
+# ---- small steps: the hand-off to the pool and back ----
+
+
+def small_lists() -> list[tuple[VecList, Vec3d, list[list[float]], list[float]]]:
+    """Lists of 2 to 65 elements, with an operand and the sums and magnitudes one thread gets."""
+    cases = []
+    for n in range(2, 66):
+        vectors, w = spread(n), Vec3d(0.5, -1.25, float(n))
+        cases.append((vectors, w, (vectors + w).to_array(), vectors.magnitude()))
+    return cases
+
+
+def small_calls_all_right(rounds: int, start: int) -> bool:
+    cases = small_lists()
+    right = True
+    for k in range(rounds):
+        vectors, w, sums, magnitudes = cases[(start + k) % len(cases)]
+        right = right and (vectors + w).to_array() == sums and vectors.magnitude() == magnitudes
+    return right
+
+
+def test_many_threads_making_small_batch_calls_at_once() -> None:
+    rounds = scaled(400, least=40)
+    assert race([lambda t=t: small_calls_all_right(rounds, 7 * t) for t in range(8)]) == [True] * 8
+
+
+def test_a_fork_right_after_a_burst_gets_a_working_pool() -> None:
+    import os
+    import warnings
+
+    large = spread(100_000)
+    large_sums = (large + Vec3d(1, 2, 3)).to_array()
+    assert race([lambda t=t: small_calls_all_right(scaled(300, least=30), t) for t in range(3)]) == [True] * 3
+    # The workers are still looking for more work at this moment.
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)  # forking a process that has threads
+        child = os.fork()
+    if child == 0:
+        status = 3
+        try:
+            ok = small_calls_all_right(200, 0) and (large + Vec3d(1, 2, 3)).to_array() == large_sums
+            status = 0 if ok else 1
+        finally:
+            os._exit(status)
+    _, status = os.waitpid(child, 0)
+    assert os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0
+    assert small_calls_all_right(100, 0)

@@ -1,10 +1,13 @@
 // The worker threads: their loop, how they find, steal and wait for work, and the process-wide
 // pool with its fresh start in a forked child.
 #include "src/vec_list/pool.hpp"
+#include "src/vec_list/pool_wait.hpp"
 
 #include <pthread.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -15,13 +18,21 @@ namespace quorvane::pool {
 namespace detail {
 namespace {
 
-// Rounds of looking for work, with a yield of the processor between them, before an idle worker
-// goes to sleep: long enough to bridge the gap between the steps of one batch call, short
-// enough not to keep a processor busy for nothing.
-constexpr int worker_spin_rounds = 64;
-// Rounds a submitting thread checks for completion before it sleeps: most short steps are done
-// by then, and waking a sleeping caller costs more than the whole step.
-constexpr int caller_spin_rounds = 128;
+// How long an idle worker keeps looking for work before it sleeps: long enough to bridge the
+// gap between the steps of a loop of batch calls, so that a step finds a worker awake, short
+// enough that a pool left idle stops using the processor at once.
+constexpr std::chrono::microseconds worker_spin_budget{50};
+// How long a submitting thread waits for its step by spinning before it blocks (and lets its
+// Block scope begin): most small steps are done by then, and blocking and being woken again cost
+// more than such a step.
+constexpr std::chrono::microseconds caller_spin_budget{20};
+// At most this many idle workers spin at once; the others sleep. One awake worker is enough to
+// take the next small step without a wake-up, and every further one would take a processor
+// from the threads doing work when the pool has more workers than the machine has cores.
+constexpr std::size_t max_spinners = 1;
+// A half pushed for thieves wakes a sleeping worker only when it holds at least this many
+// items: a smaller one is done by its own worker in less time than a wake-up takes.
+constexpr std::size_t items_worth_a_wake = 1024;
 
 thread_local WorkerThread* this_thread_worker = nullptr;
 
@@ -49,26 +60,35 @@ void JoinLatch::set() noexcept {
 }
 
 void CallerLatch::set() noexcept {
-    // The store and the notification both under the mutex: wait() returns only after it could
-    // take the mutex once the flag was set, so the waiter never destroys a latch still in use.
+    std::uint32_t expected = pending;
+    // Release: the step's result is written before this. A caller that is still spinning sees
+    // the latch set and leaves without the mutex, which nobody here touches afterwards.
+    if (state_.compare_exchange_strong(expected, done, std::memory_order_release, std::memory_order_relaxed)) return;
+    // The caller sleeps (or is about to, holding the mutex): set and notify under the mutex, so
+    // that it wakes only after this thread is done with the latch.
     std::lock_guard lock(mutex_);
-    // Release: pairs with the acquire loads in wait(); the step's result is written before this.
-    set_.store(true, std::memory_order_release);
+    // Release: pairs with the acquire loads in wait().
+    state_.store(done, std::memory_order_release);
     woken_.notify_one();
 }
 
+bool CallerLatch::wait_briefly() noexcept {
+    Backoff backoff(caller_spin_budget);
+    do {
+        if (is_set()) return true;
+    } while (backoff.keep_waiting());
+    return is_set();
+}
+
 void CallerLatch::wait() noexcept {
-    for (int round = 0; round < caller_spin_rounds; ++round) {
-        // Acquire: pairs with set().
-        if (set_.load(std::memory_order_acquire)) {
-            const std::lock_guard wait_for_setter_to_leave(mutex_);
-            return;
-        }
-        std::this_thread::yield();
-    }
     std::unique_lock lock(mutex_);
+    std::uint32_t expected = pending;
+    // Acquire on failure: the latch was set meanwhile, and the result must be visible.
+    if (!state_.compare_exchange_strong(expected, sleeping, std::memory_order_relaxed, std::memory_order_acquire)) {
+        return;
+    }
     // Acquire: pairs with set(); the mutex alone would do, the atomic needs an order anyway.
-    while (!set_.load(std::memory_order_acquire)) woken_.wait(lock);
+    while (state_.load(std::memory_order_acquire) != done) woken_.wait(lock);
 }
 
 // ---- workers -------------------------------------------------------------------------------
@@ -104,9 +124,11 @@ void WorkerThread::execute(Job& job) noexcept {
     }
 }
 
-void WorkerThread::push(Job& job) {
+void WorkerThread::push(Job& job, std::size_t items) {
     deque_.push(&job);
-    pool_.announce_work();
+    // A small piece is not worth a wake-up: this worker will soon run it itself, unless a
+    // worker that is awake anyway takes it first.
+    if (items >= items_worth_a_wake) pool_.announce_work();
 }
 
 void WorkerThread::wait_until(const JoinLatch& latch) {
@@ -124,28 +146,44 @@ void WorkerThread::run_until(Done done) {
     }
 }
 
-// One stretch of idleness: spin a little, then sleep until new work is announced, `done` turns
-// true, or someone unparks this worker. Returns as soon as it has run a job or may stop.
+// One stretch of idleness: look for work for a short while if few other workers do, then sleep
+// until new work is announced, `done` turns true, or someone unparks this worker. Returns as
+// soon as it has run a job or may stop.
 template <class Done>
 void WorkerThread::idle_once(Done done) {
-    for (int round = 0; round < worker_spin_rounds; ++round) {
-        std::this_thread::yield();
-        if (done()) return;
+    IdleWorkers& idle = pool_.idle_;
+    bool spinning = idle.try_start_spinning();
+    for (;;) {
+        if (spinning) {
+            Backoff backoff(worker_spin_budget);
+            Job* job = nullptr;
+            bool finished = false;
+            do {
+                finished = done();
+                if (finished || (job = find_work()) != nullptr) break;
+            } while (backoff.keep_waiting());
+            idle.stop_spinning();
+            if (job != nullptr) {
+                // Another step may have been announced while this worker counted as spinning.
+                if (pool_.shared_queue_.has_waiting()) pool_.announce_work();
+                execute(*job);
+                return;
+            }
+            if (finished) return;
+        }
+        // The epoch is read before the last search, so work announced after the search began is
+        // either found by it or changes the epoch, which keeps this worker from sleeping.
+        const std::uint64_t seen = idle.work_epoch();
         if (Job* job = find_work()) {
             execute(*job);
             return;
         }
+        idle.add_sleeper(index_);
+        parker_.park([&] { return !done() && idle.work_epoch() == seen; });
+        // Taken off the list by an announcer: woken to look for the work as a spinner.
+        spinning = !idle.remove_sleeper(index_);
+        if (!spinning) return;
     }
-    // The epoch is read before the last search, so work announced after the search began is
-    // either found by it or changes the epoch, which keeps this worker from sleeping.
-    const std::uint64_t seen = pool_.idle_.work_epoch();
-    if (Job* job = find_work()) {
-        execute(*job);
-        return;
-    }
-    pool_.idle_.add_sleeper(index_);
-    parker_.park([&] { return !done() && pool_.idle_.work_epoch() == seen; });
-    pool_.idle_.remove_sleeper(index_);
 }
 
 // Own newest task first (smallest, in cache), then the oldest of another worker's, then a new step.
@@ -187,7 +225,7 @@ std::size_t WorkerThread::next_random() noexcept {
 
 // ---- the pool ------------------------------------------------------------------------------
 
-ThreadPool::ThreadPool(std::size_t workers) : worker_count_(workers), idle_(workers) {
+ThreadPool::ThreadPool(std::size_t workers) : worker_count_(workers), idle_(workers, detail::max_spinners) {
     if (workers == 0) throw std::invalid_argument("a thread pool needs at least one worker");
     // Every worker exists before any thread starts: each one looks at all the others' deques.
     workers_.reserve(workers);

@@ -5,9 +5,11 @@
 // runs them on the pool's workers and puts the results together in index order, so the outcome
 // is bit-for-bit that of one plain loop from the first item to the last, for any worker count.
 // A step over fewer than two items runs on the calling thread; any other step, submitted from a
-// thread outside the pool, runs entirely on the workers while the caller blocks. Just before it
-// blocks, the caller constructs a `Block` object, and destroys it once woken: the binding layer
-// passes a type that lets go of the interpreter meanwhile. This header includes no Python.
+// thread outside the pool, runs entirely on the workers while the caller waits. The caller spins
+// for a few microseconds first, which is all most small steps take; if the step is still running
+// then, the caller constructs a `Block` object, blocks, and destroys the object once woken: the
+// binding layer passes a type that lets go of the interpreter meanwhile, so only a long wait
+// pays for letting go. This header includes no Python.
 //
 // An exception thrown by a per-item function is carried back and rethrown to the caller once
 // every piece of the step has finished; the pool stays usable. Per-item functions run on several

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 
 namespace quorvane::pool::detail {
@@ -64,8 +65,9 @@ private:
     WorkerThread* waiter_;
 };
 
-// The completion signal of a step submitted by a thread outside the pool: a mutex and condition
-// variable owned by the waiting caller, after a brief spin for the steps that finish at once.
+// The completion signal of a step submitted by a thread outside the pool. The caller first
+// spins on it for a short while; only if the step takes longer does it sleep, on a mutex and
+// condition variable that the setter then touches.
 class CallerLatch {
 public:
     CallerLatch() = default;
@@ -73,11 +75,22 @@ public:
     CallerLatch& operator=(const CallerLatch&) = delete;
 
     void set() noexcept;
-    // Returns only once set() has finished with the latch, so the caller may destroy it.
+    bool is_set() const noexcept {
+        // Acquire: pairs with set(), so the step's result is visible to the caller.
+        return state_.load(std::memory_order_acquire) == done;
+    }
+    // Spins for a short, bounded time; true if the latch was set meanwhile.
+    bool wait_briefly() noexcept;
+    // Sleeps until set; returns only once set() has finished with the latch, so the caller may
+    // destroy it.
     void wait() noexcept;
 
 private:
-    std::atomic<bool> set_{false};
+    static constexpr std::uint32_t pending = 0;
+    static constexpr std::uint32_t sleeping = 1;  // the caller sleeps on the condition variable
+    static constexpr std::uint32_t done = 2;
+
+    std::atomic<std::uint32_t> state_{pending};
     std::mutex mutex_;
     std::condition_variable woken_;
 };

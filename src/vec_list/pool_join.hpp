@@ -62,7 +62,7 @@ template <class Step>
 StepResult<Step> join_halves(Step& step, Piece left, Piece right, bool made_elsewhere,
                              WorkerThread& worker) {
     OfferedHalf<Step> right_half(step, right, made_elsewhere, worker);
-    worker.push(right_half);
+    worker.push(right_half, right.size());
 
     StepResult<Step> left_result{};
     std::exception_ptr left_failure;
@@ -128,8 +128,9 @@ struct InjectedJoin : Job {
 
 // Runs a step over items [0, n). The root piece starts on the calling thread with a budget of
 // one split per worker. A worker of this pool runs it in place. Any other thread splits it once
-// and hands the join to the pool, then blocks - inside a `Block` scope - until it is done; it
-// processes none of the items itself. A root that does not split (n < 2) runs right here.
+// and hands the join to the pool, then waits until it is done, processing none of the items
+// itself: first by a short spin, then, if the step is still running, blocked inside a `Block`
+// scope. A root that does not split (n < 2) runs right here.
 template <class Block, class Step>
 StepResult<Step> run_step(ThreadPool& pool, Step& step, std::size_t n) {
     const std::size_t worker_count = pool.worker_count();
@@ -139,9 +140,10 @@ StepResult<Step> run_step(ThreadPool& pool, Step& step, std::size_t n) {
 
     const std::size_t mid = n / 2;
     InjectedJoin<Step> join(step, Piece{0, mid, root.budget}, Piece{mid, n, root.budget});
-    {
+    pool.inject(join);
+    // A short step is over before the caller would have finished letting go of anything.
+    if (!join.done.wait_briefly()) {
         [[maybe_unused]] Block blocked;
-        pool.inject(join);
         join.done.wait();
     }
     if (join.failure) std::rethrow_exception(join.failure);

@@ -27,8 +27,14 @@ public:
     void push(Job& job) {
         std::lock_guard lock(mutex_);
         jobs_.push_back(&job);
-        // Release: an idle worker that sees the count also sees the queued job (with the lock).
-        waiting_.fetch_add(1, std::memory_order_release);
+        // Seq_cst: an idle worker that sees the count also sees the queued job (with the lock),
+        // and a spinner that stops spinning after this sees it in has_waiting().
+        waiting_.fetch_add(1, std::memory_order_seq_cst);
+    }
+
+    bool has_waiting() const noexcept {
+        // Seq_cst: the spinner's half of a store-load pair with push() and the announcement.
+        return waiting_.load(std::memory_order_seq_cst) != 0;
     }
 
     Job* pop() {
@@ -57,8 +63,8 @@ public:
 
     ThreadPool& pool() const noexcept { return pool_; }
 
-    // Offers a task to idle workers; the caller will try to take it back with pop().
-    void push(Job& job);
+    // Offers a task of `items` items to idle workers; the caller will try to take it back with pop().
+    void push(Job& job, std::size_t items);
     Job* pop() noexcept { return deque_.pop(); }
     // Runs a job here. Jobs catch what their items throw; anything else aborts the process.
     void execute(Job& job) noexcept;
