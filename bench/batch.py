@@ -5,7 +5,9 @@ list (dot, distances, magnitudes, unit tests, to_array), numpy's result is turne
 .tolist() too, so both sides hand the caller the same kind of object. Each cell is the fastest
 of several repeats; ratio = quorvane / numpy, so below 1 means quorvane is faster.
 
-    python bench/batch.py [--repeat N] [--sizes N [N ...]] [--json FILE]
+    python bench/batch.py [--repeat N] [--sizes N [N ...]] [--json FILE] [--no-handoff]
+
+At the end it prints what small steps cost (bench/handoff.py): the hand-off to the pool and back.
 
 The pool's worker count comes from RAYON_NUM_THREADS (or RAYON_RS_NUM_CPUS), else the CPUs
 available to the process; the figure printed is that setting, or os.cpu_count() when none is set.
@@ -23,6 +25,7 @@ import timeit
 from collections.abc import Callable
 from dataclasses import dataclass
 
+import handoff
 import numpy as np
 
 from quorvane import Quat, Vec3d, VecList
@@ -128,6 +131,8 @@ def main() -> None:
     parser.add_argument("--repeat", type=int, default=5, help="repeats per cell (the minimum is kept)")
     parser.add_argument("--sizes", type=int, nargs="+", default=[10**3, 10**5, 10**6], help="list lengths")
     parser.add_argument("--json", metavar="FILE", help="also write the results as JSON")
+    parser.add_argument("--no-handoff", action="store_true",
+                        help="skip the figures of small steps (bench/handoff.py) at the end")
     args = parser.parse_args()
 
     gil = "enabled" if getattr(sys, "_is_gil_enabled", lambda: True)() else "disabled"
@@ -149,10 +154,13 @@ def main() -> None:
             print(f"{row.name:26s} {ours:10.4f} {theirs:10.4f} {ours / theirs:8.2f}")
             results.append({"n": n, "operation": row.name, "quorvane_ms": ours, "numpy_ms": theirs})
 
+    small_steps = {} if args.no_handoff else handoff.report(args.repeat, [None, "1", "8"])
+
     if args.json:
         with open(args.json, "w") as out:
             json.dump({"python": platform.python_version(), "gil": gil, "numpy": np.__version__,
-                       "workers": worker_count(), "load_average": load, "ms": results}, out, indent=2)
+                       "workers": worker_count(), "load_average": load, "ms": results,
+                       "small_steps": small_steps}, out, indent=2)
 
 
 if __name__ == "__main__":

@@ -26,9 +26,10 @@ import resource
 import statistics
 import subprocess
 import sys
-import threading
 import time
 from collections.abc import Callable
+
+from scalar import quorvane_workload, wall_time
 
 from quorvane import Quat, Vec3d, VecList
 
@@ -74,27 +75,10 @@ def small_clouds_ms(calls: int = 4000) -> float:
 
 def threads_throughput_ratio(work: Callable[[int], None], count: int) -> float:
     """Throughput of two threads each doing `count` rounds against one thread doing them."""
-
-    def timed(threads: int) -> float:
-        barrier = threading.Barrier(threads + 1)
-
-        def run() -> None:
-            barrier.wait()
-            work(count)
-
-        started = [threading.Thread(target=run) for _ in range(threads)]
-        for thread in started:
-            thread.start()
-        barrier.wait()
-        start = time.perf_counter()
-        for thread in started:
-            thread.join()
-        return time.perf_counter() - start
-
     one, two = [], []
     for _ in range(5):
-        one.append(timed(1))
-        two.append(timed(2))
+        one.append(wall_time(work, 1, count))
+        two.append(wall_time(work, 2, count))
     return 2 * statistics.median(one) / statistics.median(two)
 
 
@@ -104,13 +88,6 @@ def small_batch_calls(count: int) -> None:
     for _ in range(count):
         vectors + w
         vectors.magnitude()
-
-
-def vector_arithmetic(count: int) -> None:
-    a, b = Vec3d(1.0, 2.0, 3.0), Vec3d(0.5, -1.25, 2.0)
-    for _ in range(count):
-        (a + b) * 0.5
-        a.cross(b)
 
 
 def idle_cpu_ms_after_burst() -> float:
@@ -156,7 +133,7 @@ def report(repeat: int, worker_settings: list[str | None]) -> dict[str, float]:
     show("two threads, 64-element batch calls, throughput vs one",
          threads_throughput_ratio(small_batch_calls, 20_000), "x", "target >= 1.8")
     show("two threads, Vec3d arithmetic, throughput vs one",
-         threads_throughput_ratio(vector_arithmetic, 100_000), "x", "what the interpreter allows")
+         threads_throughput_ratio(quorvane_workload, 50_000), "x", "what the interpreter allows")
     for workers in worker_settings:
         name = "default pool" if workers is None else f"RAYON_NUM_THREADS={workers}"
         clouds = statistics.median(in_child("small_clouds_ms", workers) for _ in range(repeat))

@@ -1,5 +1,6 @@
-// How fast the worker pool is at its two extremes: the fixed cost of one step over two items,
-// and the speedup of a compute-bound map over a million items with every worker against one.
+// How fast the worker pool is at its two extremes: the fixed cost of one step over two items
+// (with the default pool, one worker and eight), and the speedup of a compute-bound map over a
+// million items with every worker against one.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -91,6 +92,14 @@ int main() {
     const Spread asleep = time_tiny_steps(pool, 500, std::chrono::microseconds(2000));
     std::printf("step over 2 items, %zu sleeping workers (2 ms apart):  median %.2f us, p90 %.2f us\n", workers,
                 asleep.median, asleep.p90);
+    // More workers than cores must not make the hand-off collapse; one worker is the reference.
+    for (const std::size_t others : {std::size_t{1}, std::size_t{8}}) {
+        ThreadPool sized(others);
+        time_tiny_steps(sized, 2000, std::chrono::microseconds(0));
+        const Spread tiny = time_tiny_steps(sized, 20000, std::chrono::microseconds(0));
+        std::printf("step over 2 items, pool of %zu, back to back: median %.2f us, p90 %.2f us\n", others,
+                    tiny.median, tiny.p90);
+    }
 
     const std::size_t n = 1'000'000;
     std::vector<double> in(n);

@@ -163,13 +163,12 @@ void WorkerThread::idle_once(Done done) {
                 if (finished || (job = find_work()) != nullptr) break;
             } while (backoff.keep_waiting());
             idle.stop_spinning();
-            if (job != nullptr) {
-                // Another step may have been announced while this worker counted as spinning.
+            if (job != nullptr || finished) {
+                // A step announced while this worker counted as spinning woke nobody: pass it on.
                 if (pool_.shared_queue_.has_waiting()) pool_.announce_work();
-                execute(*job);
+                if (job != nullptr) execute(*job);
                 return;
             }
-            if (finished) return;
         }
         // The epoch is read before the last search, so work announced after the search began is
         // either found by it or changes the epoch, which keeps this worker from sleeping.

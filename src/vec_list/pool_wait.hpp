@@ -2,10 +2,10 @@
 // The two ways a thread of the pool waits: a short spin, for what is about to happen, and a
 // sleep on a 32-bit word, for what may take long.
 //
-// A spin first issues the processor's pause hint, which costs nothing to the other hardware
-// thread and keeps the wait shorter than a system call; past a few microseconds it yields the
-// processor between looks, so that on a machine with fewer cores than busy threads the thread
-// being waited for gets to run. It always ends after its budget, so an idle pool costs nothing.
+// A spin first issues the processor's pause hint for a few hundred nanoseconds, then yields the
+// processor between looks, so that on a machine with fewer free cores than busy threads the
+// thread being waited for gets to run. It always ends after its budget, so an idle pool costs
+// nothing.
 //
 // Sleeping uses the kernel's futex directly on Linux: a wake-up costs one system call, and none
 // at all when nobody sleeps, which the waker can tell from the word itself.
