@@ -195,6 +195,69 @@ bool to_bool(PyObject* object, const char* name) {
     });
 }
 
+std::string_view to_text(PyObject* object, const char* name, Owned& kept) {
+    if (!PyUnicode_Check(object)) converting(name, [object] { raise_not_an_instance(object, "str"); });
+    Py_ssize_t size = 0;
+    if (const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size)) return {utf8, static_cast<std::size_t>(size)};
+    PyErr_Clear();
+    kept = Owned(check(PyUnicode_AsEncodedString(object, "utf-8", "backslashreplace")));
+    return {PyBytes_AS_STRING(kept.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(kept.get()))};
+}
+
+namespace {
+
+// "3 rows of 3 floats"
+std::string shape_text(std::size_t rows, std::size_t columns) {
+    return std::to_string(rows) + " rows of " + std::to_string(columns) + " floats";
+}
+
+// "1 row", "2 rows"
+std::string counted(std::size_t count, const char* noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+std::string type_name_of(PyObject* object) {
+    Owned name(check(PyType_GetQualName(Py_TYPE(object))));
+    return PyUnicode_AsUTF8(name.get());
+}
+
+// The length of a sequence; TypeError (prefixed) naming what came instead of one.
+std::size_t sequence_length(PyObject* object, const char* name, const std::string& expected,
+                            const std::string& instead) {
+    if (!PySequence_Check(object)) {
+        converting(name, [&] { raise(PyExc_TypeError, (expected + ", " + instead).c_str()); });
+    }
+    const Py_ssize_t length = PySequence_Size(object);
+    if (length < 0) converting(name, [] { throw ErrorAlreadySet{}; });
+    return static_cast<std::size_t>(length);
+}
+
+}  // namespace
+
+void to_float_rows(PyObject* object, const char* name, std::size_t rows, std::size_t columns, double* out) {
+    const std::string expected = "expected a sequence of " + shape_text(rows, columns);
+    const std::string prefix = std::string("argument '") + name + "': ";
+    const std::size_t row_count =
+        sequence_length(object, name, expected, "not '" + type_name_of(object) + "'");
+    if (row_count != rows) {
+        raise(PyExc_ValueError, (prefix + expected + ", got " + counted(row_count, "row")).c_str());
+    }
+    for (std::size_t r = 0; r < rows; ++r) {
+        Owned row(check(PySequence_GetItem(object, static_cast<Py_ssize_t>(r))));
+        const std::string which = "row " + std::to_string(r);
+        const std::size_t count =
+            sequence_length(row.get(), name, expected, "but " + which + " is '" + type_name_of(row.get()) + "'");
+        if (count != columns) {
+            raise(PyExc_ValueError,
+                  (prefix + expected + ", got " + counted(count, "item") + " in " + which).c_str());
+        }
+        for (std::size_t c = 0; c < columns; ++c) {
+            Owned item(check(PySequence_GetItem(row.get(), static_cast<Py_ssize_t>(c))));
+            out[r * columns + c] = to_double(item.get(), name);
+        }
+    }
+}
+
 void raise_not_an_instance(PyObject* object, const char* class_name) {
     if (object == Py_None) {
         PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%s'", class_name);

@@ -210,6 +210,7 @@ PyMethodDef methods[] = {
     {"is_unit", frame::as_c_function<batch::is_unit>(), fastcall, "is_unit($self)\n--\n\n"},
     {"collapse", frame::as_c_function<batch::collapse>(), fastcall, "collapse($self, axis)\n--\n\n"},
     {"rotate", frame::as_c_function<batch::rotate>(), fastcall, "rotate($self, quat)\n--\n\n"},
+    {"rotated", frame::as_c_function<batch::rotated>(), fastcall, "rotated($self, quat)\n--\n\n"},
     {"minimum_distance_to", frame::as_c_function<batch::minimum_distance_to>(), fastcall,
      "minimum_distance_to($self, other, stride)\n--\n\n"},
     frame::reduce_ex_definition<VecListValue>(),
