@@ -85,6 +85,7 @@ ROWS = [
         lambda o: (np.abs(np.linalg.norm(o.array, axis=1) - 1.0) < EPSILON).tolist()),
     Row("collapse(1)", lambda o: o.vectors.collapse(1), numpy_collapse),
     Row("rotate", lambda o: o.vectors.rotate(o.quat), lambda o: o.array @ o.matrix),
+    Row("rotated", lambda o: o.vectors.rotated(o.quat), lambda o: o.array @ o.matrix),
     Row("minimum_distance_to(p, 1)", lambda o: o.vectors.minimum_distance_to(o.w, 1), numpy_nearest),
     Row("to_array", lambda o: o.vectors.to_array(), lambda o: o.array.tolist()),
     # The numpy doorways, against the element-by-element paths they replace (in the numpy column):

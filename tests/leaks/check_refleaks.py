@@ -161,6 +161,8 @@ SAMPLES: dict[str, Callable[[], object]] = {
     "VecListIterator": lambda: iter(VecList(three_vectors())),
     "Sequence[Vec3d]": three_vectors,
     "Buffer": lambda: array.array("d", [1, 2, 3, 4, 5, 6]),
+    "str": lambda: "zyx",
+    "Sequence[Sequence[float]]": lambda: [[0.0, 1.0, 0.0], [-1.0, 0.0, 0.0], (0.0, 0.0, 1.0)],
 }
 
 REFUSED: dict[str, list[Callable[[], object]]] = {
@@ -170,6 +172,11 @@ REFUSED: dict[str, list[Callable[[], object]]] = {
     "Sequence[Vec3d]": [lambda: "abc", lambda: {Vec3d(1, 2, 3)}, lambda: [Vec3d(1, 2, 3), 5.5],
                         lambda: (Vec3d(1, 2, 3), object()), lambda: None,
                         FailingSequence, failing_iteration, lambda: (v for v in three_vectors())],
+    "str": [lambda: "xxy", lambda: "x\udc80z", lambda: b"xyz", lambda: None, lambda: 5.5],
+    "Sequence[Sequence[float]]": [lambda: [[1.0, 2.0, 3.0]], lambda: [[1.0, 2.0, 3.0]] * 4, lambda: [[1.0, 2.0]] * 3,
+                                  lambda: [[1.0, 2.0, 3.0], 5.5, [1.0, 2.0, 3.0]],
+                                  lambda: [[1.0, 2.0, 3.0], [1.0, FailingFloat(), 3.0], [1.0, 2.0, 3.0]],
+                                  lambda: [FailingSequence(), [1.0, 2.0, 3.0], [1.0, 2.0, 3.0]], lambda: None],
     "Buffer": [lambda: [[1.0, 2.0, 3.0]], lambda: b"x" * 24, lambda: array.array("d", [1, 2, 3, 4]),
                lambda: array.array("f", [1, 2, 3]), lambda: None],
 }

@@ -67,3 +67,19 @@ else:
 assert_type(geometry.__name__, str)
 assert geometry is quorvane.geometry
 assert geometry.__name__ == "quorvane.geometry"
+
+# rotations, and how they leave and enter other libraries' conventions
+q = quorvane.Quat.from_euler("xyz", quorvane.AngleRadians(0.1), quorvane.AngleRadians(0.2), quorvane.AngleRadians(0.3))
+assert_type(q.then(q.inverse()).slerp(q, 0.5), quorvane.Quat)
+assert_type(q.to_active(), tuple[float, float, float, float])
+assert_type(quorvane.Quat.from_active(*q.to_active()), quorvane.Quat)
+assert_type(q.to_euler("ZYX"), tuple[quorvane.AngleRadians, quorvane.AngleRadians, quorvane.AngleRadians])
+assert_type(quorvane.Quat.from_rotation_matrix(q.to_rotation_matrix()), quorvane.Quat)
+assert_type(quorvane.Quat.rotation_between(a, b), quorvane.Quat)
+assert_type(quorvane.VecList([a, b]).rotated(q), quorvane.VecList)
+try:
+    quorvane.Quat.from_euler("xyz", 0.1, 0.2, 0.3)  # type: ignore[arg-type]
+except TypeError:
+    pass
+else:
+    raise AssertionError("Quat.from_euler with float angles was accepted")
