@@ -10,7 +10,9 @@ import math
 import random
 
 import pytest
-from conftest import assert_bits, assert_floats, race, requires_free_threading, scaled
+from conftest import assert_bits, assert_floats, requires_free_threading, scaled, toggle_racing_readers
+
+from test_quat import py_div, py_rotate
 
 from quorvane import AngleRadians, Quat, Vec3d, VecList
 
@@ -57,31 +59,10 @@ def py_then(a: list[float], b: list[float]) -> list[float]:
             ((aw * bk + ai * bj) - aj * bi) + ak * bw]  # fmt: skip
 
 
-def py_div(a: float, b: float) -> float:
-    try:
-        return a / b
-    except ZeroDivisionError:
-        if math.isnan(a):
-            return a
-        return nan if a == 0 else math.copysign(inf, a) * math.copysign(1, b)
-
-
 def py_inverse(q: list[float]) -> list[float]:
     w, i, j, k = q
     n = ((w * w + i * i) + j * j) + k * k
     return [py_div(w, n), py_div(-i, n), py_div(-j, n), py_div(-k, n)]
-
-
-def py_rotate(q: list[float], v: list[float]) -> list[float]:
-    w, i, j, k = q
-    x, y, z = v
-    pw = ((x * i + w * 0.0) + y * j) + z * k
-    pi = ((x * w - i * 0.0) - z * j) + y * k
-    pj = ((y * w - j * 0.0) - x * k) + z * i
-    pk = ((z * w - k * 0.0) - y * i) + x * j
-    return [((i * pw + w * pi) + k * pj) - j * pk,
-            ((w * pj + j * pw) + i * pk) - k * pi,
-            ((w * pk + k * pw) + j * pi) - i * pj]  # fmt: skip
 
 
 # ---- independent references: rotation matrices acting on column vectors ----
@@ -522,33 +503,12 @@ def test_readers_of_a_quaternion_being_written_see_whole_values_or_the_borrow_er
         "rotated": lambda x: vectors.rotated(x).to_array(),
     }
     allowed = {name: [call(s) for s in states] for name, call in calls.items()}
-    readers = 3
-    finished: list[None] = []
-    conflicts: list[str] = []
 
-    def writer() -> None:
-        n = 0
-        while len(finished) < readers:
-            try:
-                q.w = 2.0 if n % 2 else 1.0
-                n += 1
-            except RuntimeError as error:
-                assert str(error) == "Already borrowed"
-                conflicts.append("writer")
+    def toggle(n: int) -> None:
+        q.w = 2.0 if n % 2 else 1.0
 
-    def reader() -> None:
-        try:
-            for round_number in range(scaled(300_000, 2000)):
-                for name, call in calls.items():
-                    try:
-                        assert call(q) in allowed[name], name
-                    except RuntimeError as error:
-                        assert str(error) == "Already mutably borrowed"
-                        conflicts.append(name)
-                if round_number >= 500 and len(conflicts) >= 20:
-                    break
-        finally:
-            finished.append(None)
+    def read() -> None:
+        for name, call in calls.items():
+            assert call(q) in allowed[name], name
 
-    race([writer] + [reader] * readers)
-    assert conflicts
+    assert toggle_racing_readers(toggle, read)  # the threads did overlap
