@@ -100,7 +100,9 @@ ROWS = [
     Row("q.rotate(v)", "q.rotate(a)", {"pyglm": "q * a", "scipy": "r.apply(a)"}),
     Row("q.to_rotation_matrix()", "q.to_rotation_matrix()", {"pyglm": "glm.mat3_cast(q)", "scipy": "r.as_matrix()"}),
     # The rotation algebra. PyGLM's Euler angles are (pitch, yaw, roll) in a dvec3 it builds the
-    # quaternion from; scipy's Slerp is built once in the set-up and only evaluated here.
+    # quaternion from; scipy's Slerp is built once in the set-up and only evaluated here. PyGLM's
+    # and scipy's matrices are their own arrays, made in the set-up; quorvane reads its list of
+    # three lists of floats on every call.
     Row("q.then(q2)", "q.then(q2)", {"pyglm": "q * q2", "scipy": "r2 * r"}),
     Row("q.inverse()", "q.inverse()", {"pyglm": "glm.inverse(q)", "scipy": "r.inv()"}),
     Row("q.slerp(q2, t)", "q.slerp(q2, 0.25)", {"pyglm": "glm.slerp(q, q2, 0.25)", "scipy": "between(0.25)"}),
