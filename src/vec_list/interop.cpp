@@ -29,6 +29,12 @@ int get_buffer(PyObject* self, Py_buffer* view, int flags) noexcept {
         if (flags & PyBUF_WRITABLE) frame::raise(PyExc_BufferError, "VecList buffers are read-only");
         auto* instance = frame::as_instance<VecListValue>(self);
         if (!instance->borrow.try_share()) frame::raise_borrow_conflict(frame::already_mutably_borrowed);
+        // The rows lie one after another: only a list of fewer than two elements is also in
+        // column-major order. A refusal gives the borrow back.
+        if ((flags & PyBUF_F_CONTIGUOUS) == PyBUF_F_CONTIGUOUS && instance->value.items.size() > 1) {
+            instance->borrow.release_shared();
+            frame::raise(PyExc_BufferError, "VecList buffers are in row-major (C) order, not Fortran order");
+        }
         auto* layout = new (std::nothrow) ViewLayout;
         if (!layout) {
             instance->borrow.release_shared();

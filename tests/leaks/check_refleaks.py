@@ -553,6 +553,8 @@ def explicit_cases() -> list[Case]:
         ("from_array(list) TypeError", lambda: VecList.from_array([[1.0, 2.0, 3.0]])),  # type: ignore[arg-type]
         ("from_array(bytes) TypeError", lambda: VecList.from_array(b"x" * 24)),
         ("from_array(4 doubles) ValueError", lambda: VecList.from_array(array.array("d", [1, 2, 3, 4]))),
+        ("Fortran-order buffer request BufferError",
+         lambda: VecList(three_vectors()).__buffer__(inspect.BufferFlags.F_CONTIGUOUS)),
         ("live view blocks append", lambda: ((v := VecList(three_vectors())), (m := memoryview(v)),
                                              v.append(Vec3d(0, 0, 0)))),
         ("circle_circle no intersection ValueError", lambda: geometry.circle_circle(unit_circle(), far_circle())),
