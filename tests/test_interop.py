@@ -134,17 +134,17 @@ class TestFromArray:
         ("make", "error", "text"),
         [
             (lambda np: [[1.0, 2.0, 3.0]], TypeError, "argument 'a': expected an object exporting a buffer of float64, got 'list'"),
-            (lambda np: np.zeros((2, 3), dtype=np.float32), TypeError,
-             "argument 'a': expected a buffer of float64 (format 'd'), got format 'f' with 4-byte items"),
-            (lambda np: np.zeros((2, 3), dtype=np.int64), TypeError,
-             "argument 'a': expected a buffer of float64 (format 'd'), got format 'l' with 8-byte items"),
+            (lambda np: np.zeros((2, 3), dtype=np.float16), TypeError,
+             "argument 'a': expected a buffer of float64 (format 'd'), got format 'e' with 2-byte items"),
+            (lambda np: np.zeros((2, 3), dtype=bool), TypeError,
+             "argument 'a': expected a buffer of float64 (format 'd'), got format '?' with 1-byte items"),
             (lambda np: np.zeros((2, 2)), ValueError, "argument 'a': expected a buffer of shape (n, 3) or of length 3n, got shape (2, 2)"),
             (lambda np: np.zeros(4), ValueError, "argument 'a': expected a buffer of shape (n, 3) or of length 3n, got shape (4,)"),
             (lambda np: np.zeros((2, 3, 1)), ValueError,
              "argument 'a': expected a buffer of shape (n, 3) or of length 3n, got shape (2, 3, 1)"),
             (lambda np: np.float64(1.0), ValueError, "argument 'a': expected a buffer of shape (n, 3) or of length 3n, got shape ()"),
-            (lambda np: b"123456789012345678901234", TypeError,
-             "argument 'a': expected a buffer of float64 (format 'd'), got format 'B' with 1-byte items"),
+            (lambda np: memoryview(b"123456789012345678901234").cast("c"), TypeError,
+             "argument 'a': expected a buffer of float64 (format 'd'), got format 'c' with 1-byte items"),
         ],
     )
     def test_rejections_name_what_was_expected(self, make, error, text: str) -> None:
