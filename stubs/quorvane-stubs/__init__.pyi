@@ -1,6 +1,6 @@
 import builtins
 import collections.abc
-from typing import ClassVar, final
+from typing import Any, ClassVar, final
 
 from . import geometry as geometry
 
@@ -279,6 +279,35 @@ class VecList:
             [[-1.0, -2.0, 3.0]]
         """
     def minimum_distance_to(self, other: Vec3d, stride: int) -> tuple[int, float]: ...
+    def dot_array(self, other: Vec3d) -> memoryview:
+        """`dot(other)` as a writable memoryview of format "d" and shape (n,) over the result array
+        itself: numpy.asarray() of it shares the memory, and it keeps no borrow of the list."""
+    def distance_to_array(self, other: Vec3d) -> memoryview:
+        """`distance_to(other)` as a memoryview of format "d" and shape (n,), bit for bit."""
+    def distance_squared_array(self, other: Vec3d) -> memoryview:
+        """`distance_squared(other)` as a memoryview of format "d" and shape (n,), bit for bit."""
+    def magnitude_array(self) -> memoryview:
+        """`magnitude()` as a memoryview of format "d" and shape (n,), bit for bit."""
+    def is_unit_array(self) -> memoryview:
+        """`is_unit()` as a memoryview of format "?" and shape (n,)."""
+    def add_elementwise(self, other: VecList) -> VecList:
+        """A new list whose element i is `self[i] + other[i]`; ValueError if the lengths differ."""
+    def sub_elementwise(self, other: VecList) -> VecList:
+        """A new list whose element i is `self[i] - other[i]`; ValueError if the lengths differ."""
+    def cross_elementwise(self, other: VecList) -> VecList:
+        """A new list whose element i is `self[i].cross(other[i])`; ValueError if the lengths differ."""
+    def dot_elementwise(self, other: VecList) -> memoryview:
+        """`self[i].dot(other[i])` for every i, as a memoryview of format "d" and shape (n,);
+        ValueError if the lengths differ."""
+    def distance_to_elementwise(self, other: VecList) -> memoryview:
+        """`self[i].distance_to(other[i])` for every i, as a memoryview of format "d" and shape (n,);
+        ValueError if the lengths differ."""
+    def distance_squared_elementwise(self, other: VecList) -> memoryview:
+        """`self[i].distance_squared(other[i])` for every i, as a memoryview of format "d" and
+        shape (n,); ValueError if the lengths differ."""
+    def __array__(self, dtype: Any = None, copy: bool | None = None) -> Any:
+        """numpy's conversion when the buffer export fails: it exports again, so a list held by
+        another thread raises the borrow RuntimeError instead of becoming an array of objects."""
     def __buffer__(self, flags: int, /) -> memoryview: ...
     def __release_buffer__(self, buffer: memoryview, /) -> None: ...
     def __len__(self) -> int: ...

@@ -63,6 +63,21 @@ except TypeError:
 else:
     raise AssertionError("Vec3d.dot(int) was accepted")
 
+# VecList for array users: buffers and element-by-element combinations
+points = quorvane.VecList([a, b])
+assert_type(points.dot_array(b), memoryview)
+assert_type(points.is_unit_array(), memoryview)
+assert_type(points.cross_elementwise(points), quorvane.VecList)
+assert_type(points.distance_to_elementwise(points), memoryview)
+assert points.dot_elementwise(points).tolist() == [a.dot(a), b.dot(b)]
+assert_type(quorvane.VecList.from_array(memoryview(bytes(24)).cast("f")), quorvane.VecList)
+try:
+    points.add_elementwise(a)  # type: ignore[arg-type]
+except TypeError:
+    pass
+else:
+    raise AssertionError("VecList.add_elementwise(Vec3d) was accepted")
+
 # the submodule is an attribute of the module
 assert_type(geometry.__name__, str)
 assert geometry is quorvane.geometry
