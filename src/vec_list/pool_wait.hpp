@@ -43,8 +43,7 @@ public:
     using Clock = std::chrono::steady_clock;
 
     explicit Backoff(std::chrono::nanoseconds budget) noexcept
-        : pause_until_(Clock::now() + std::min<std::chrono::nanoseconds>(budget, pausing)),
-          deadline_(pause_until_ + (budget - std::min<std::chrono::nanoseconds>(budget, pausing))) {}
+        : deadline_(Clock::now() + budget), pause_until_(deadline_ - budget + std::min(budget, pausing)) {}
 
     bool keep_waiting() noexcept {
         const Clock::time_point now = Clock::now();
@@ -63,8 +62,8 @@ private:
     // costs a system call (a few hundred nanoseconds) when nobody else wants the processor.
     static constexpr std::chrono::nanoseconds pausing{300};
 
-    Clock::time_point pause_until_;
     Clock::time_point deadline_;
+    Clock::time_point pause_until_;
 };
 
 // Sleeps while `word` holds `expected`; may also return for no reason, so callers loop.
