@@ -6,7 +6,8 @@ The scanner reports in its own frame, turned 30 degrees about an axis tipped off
 the demo brings the cloud into the site frame with a quaternion, finds the point nearest to a
 drone hovering over the patch, measures ranges and surface normals in batch, locates the drone
 from its ranges to two beacons (circle_circle) and drops a plumb line from it onto the patch's
-mean plane (plane_line). Every step is timed on this machine, beside the same step in numpy.
+mean plane (plane_line). Every step is timed on this machine, beside the same step in numpy:
+both sides warmed up, then the fastest of several runs, the two sides taking turns.
 
 Run it with ./scripts/demo.sh, or with any interpreter that has quorvane installed:
     python examples/demo.py [--points N] [--stride S] [--seed S]
@@ -47,6 +48,10 @@ NOISE_M = 0.02
 EPSILON = 2.0**-52  # is_unit's tolerance: |length - 1| < EPSILON
 NO_NUMPY = "numpy not installed"
 SHORT_STEP_CALLS = 10_000  # circle_circle and plane_line take well under a microsecond each
+TIMED_RUNS = 5  # per side and step, after one untimed warm-up run
+# A pause before every run: idle worker threads (quorvane's pool, numpy's OpenBLAS) spin a little
+# before they sleep, and would otherwise take cores from the other side's run that follows.
+SETTLE_S = 0.02
 
 # The scanner's frame, seen from the site: 30 degrees about an axis a few degrees off vertical.
 SCANNER_AXIS = Vec3d(0.05, 0.03, 1.0).normalize()
@@ -148,16 +153,27 @@ class NumpySide:
         return pa + (pb - pa) * t
 
 
-def best_of(work: Callable[[], T], repeat: int) -> tuple[T, float]:
-    """work()'s result (of its last run) and the fastest of `repeat` runs, in seconds."""
-    best = math.inf
-    while True:
-        start = time.perf_counter()
+def time_calls(work: Callable[[], T], calls: int) -> tuple[T, float]:
+    """work()'s result (of its last call) and the seconds per call of `calls` calls in a row,
+    timed after a pause that lets the threads of the previous run go to sleep."""
+    time.sleep(SETTLE_S)
+    start = time.perf_counter()
+    result = work()
+    for _ in range(calls - 1):
         result = work()
-        best = min(best, time.perf_counter() - start)
-        repeat -= 1
-        if repeat <= 0:
-            return result, best
+    return result, (time.perf_counter() - start) / calls
+
+
+class FreshCopies:
+    """An in-place step timed fairly: each run works on a new copy of the same list, made
+    before the run and outside its timing, so every run starts from the same input."""
+
+    def __init__(self, source: VecList) -> None:
+        self.source = source
+        self.copy = VecList.empty()
+
+    def renew(self) -> None:
+        self.copy = VecList.from_array(self.source)  # one copy of the doubles, through the buffer
 
 
 @dataclass
@@ -176,15 +192,28 @@ class Stopwatch:
         self.timings: list[Timing] = []
 
     def step(self, name: str, ours: Callable[[], T], theirs: Callable[[NumpySide], object] | None,
-             repeat: int = 3, calls: int = 1) -> T:
-        """Times ours() and theirs(numpy side); returns ours()' result. With calls above 1 each
-        side runs that many times per timing and the figures are per call."""
-        result, ours_s = best_of(lambda: [ours() for _ in range(calls)][-1], repeat)
-        theirs_s = None
+             calls: int = 1, before_ours: Callable[[], object] | None = None) -> T:
+        """Times ours() and theirs(numpy side) by turns, so that both meet the same state of the
+        machine: one untimed warm-up run each (first touches of memory, sleeping worker threads),
+        then the fastest of TIMED_RUNS runs each. Returns ours()' result. With calls above 1 each run
+        makes that many calls and the figures are per call. before_ours(), when given, runs
+        before each run of ours(), outside the timing."""
         peer = self.peer
-        if peer is not None and theirs is not None:
-            theirs_s = best_of(lambda: [theirs(peer) for _ in range(calls)], repeat)[1] / calls
-        self.timings.append(Timing(name, ours_s / calls, theirs_s, calls))
+        numpy_work = None if peer is None or theirs is None else (lambda: theirs(peer))
+
+        def both_sides() -> tuple[T, float, float]:
+            if before_ours is not None:
+                before_ours()
+            result, ours_run = time_calls(ours, calls)
+            theirs_run = math.inf if numpy_work is None else time_calls(numpy_work, calls)[1]
+            return result, ours_run, theirs_run
+
+        result = both_sides()[0]  # the warm-up, not counted
+        ours_s = theirs_s = math.inf
+        for _ in range(TIMED_RUNS):
+            result, ours_run, theirs_run = both_sides()
+            ours_s, theirs_s = min(ours_s, ours_run), min(theirs_s, theirs_run)
+        self.timings.append(Timing(name, ours_s, None if numpy_work is None else theirs_s, calls))
         return result
 
     def print_table(self) -> None:
@@ -192,9 +221,11 @@ class Stopwatch:
         for t in self.timings:
             label = t.step + (" (per call)" if t.calls > 1 else "")
             print(f"  {label:54s} {duration(t.quorvane_s):>11s}  {duration(t.numpy_s):>13s}")
+        print(f"each figure: the fastest of {TIMED_RUNS} runs after a warm-up run, the two sides taking turns; "
+              "rotate works\non a fresh copy of the scanner's cloud in every run, made outside the timing.")
         if self.peer:
-            print("fastest of 3 runs (rotate: one run). numpy's results become Python lists where quorvane's are")
-            print("lists (ranges, unit tests), so that both sides hand back the same kind of object.")
+            print("numpy's results become Python lists where quorvane's are lists (ranges, unit tests), so that")
+            print("both sides hand back the same kind of object.")
 
 
 def duration(seconds: float | None) -> str:
@@ -247,10 +278,14 @@ def main() -> None:
     # What the scanner delivered is that cloud seen from its turned frame; turn it back.
     to_site = Quat.from_axis_angle(SCANNER_AXIS, SCANNER_TURN.to_radians())
     original = cloud.list if not peer else []
-    cloud.rotate(to_site.conjugate())  # a unit quaternion's conjugate turns the other way
+    delivered = cloud
+    delivered.rotate(to_site.conjugate())  # a unit quaternion's conjugate turns the other way
     if peer:
-        peer.delivered, peer.matrix = np.array(cloud), np.array(to_site.to_rotation_matrix())
-    watch.step("rotate into the site frame (rotate)", lambda: cloud.rotate(to_site), NumpySide.rotate, repeat=1)
+        peer.delivered, peer.matrix = np.array(delivered), np.array(to_site.to_rotation_matrix())
+    copies = FreshCopies(delivered)
+    watch.step("rotate into the site frame (rotate)", lambda: copies.copy.rotate(to_site), NumpySide.rotate,
+               before_ours=copies.renew)
+    cloud = copies.copy  # the scanner's cloud, turned into the site frame by the last timed run
     print(f"rotation         {SCANNER_TURN!r} about {SCANNER_AXIS!r}:\n                 {to_site!r}")
     if peer:
         peer.cloud = np.asarray(cloud)  # zero-copy and read-only; it holds a read borrow while it lives
