@@ -2,9 +2,6 @@
 // submodule, which is created once per process and reached as an attribute only.
 #include <Python.h>
 
-#include <atomic>
-#include <cstdint>
-
 #include "src/angle.hpp"
 #include "src/frame/errors.hpp"
 #include "src/frame/once.hpp"
@@ -38,13 +35,13 @@ PyModuleDef geometry_definition = {
 };
 
 // The type objects and the submodule are shared by every module object of the process, so
-// they cannot serve a second interpreter.
-std::atomic<std::int64_t> owning_interpreter{-1};
-
-void claim_interpreter() {
-    const std::int64_t current = PyInterpreterState_GetID(PyInterpreterState_Get());
-    std::int64_t expected = -1;
-    if (!owning_interpreter.compare_exchange_strong(expected, current) && expected != current)
+// they cannot serve a second interpreter: only the main interpreter may import the module, and
+// this is checked before anything process-wide is made, so that a sub-interpreter that tries
+// first leaves nothing behind. (An isolated sub-interpreter is already turned away by the
+// interpreter itself, since the module does not declare a GIL of its own per interpreter; a
+// legacy one, which shares the main GIL, reaches this check.)
+void refuse_sub_interpreters() {
+    if (PyInterpreterState_Get() != PyInterpreterState_Main())
         frame::raise(PyExc_ImportError, "quorvane does not support sub-interpreters");
 }
 
@@ -68,13 +65,13 @@ PyObject* create_geometry() {
 }
 
 void add_geometry(PyObject* module) {
-    claim_interpreter();
     PyObject* submodule = frame::check(geometry_module.get_or_create(create_geometry));
     frame::add_name(module, "geometry", submodule);
 }
 
 int execute(PyObject* module) noexcept {
     return frame::guarded<int>(-1, [&] {
+        refuse_sub_interpreters();
         frame::add_class<core::AngleDegrees>(module);
         frame::add_class<core::AngleRadians>(module);
         frame::add_class<core::Quat>(module);

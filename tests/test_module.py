@@ -147,3 +147,33 @@ def test_panic_exception_is_a_base_exception() -> None:
     assert panic.__mro__[1] is BaseException
     assert not issubclass(panic, Exception)
     assert panic.__doc__
+
+
+# ---- sub-interpreters ----
+
+SUB_INTERPRETER_FIRST = """
+import sys, _interpreters
+config, main_first = sys.argv[1], sys.argv[2] == "main first"
+if main_first:
+    import quorvane
+interpreter = _interpreters.create(_interpreters.new_config(config))
+failure = _interpreters.run_string(interpreter, "import quorvane")
+print(failure.type.__name__ if failure else None)
+print(failure.msg if failure else None)
+import quorvane
+from quorvane import Vec3d, VecList
+print(repr(VecList([Vec3d(1, 2, 3), Vec3d(1, 1, 1)]).magnitude()[1] ** 2))
+"""
+
+
+@pytest.mark.parametrize("order", ["sub-interpreter first", "main first"])
+@pytest.mark.parametrize(("config", "text"), [
+    ("legacy", "quorvane does not support sub-interpreters"),
+    ("isolated", "module quorvane does not support loading in subinterpreters"),
+])
+def test_a_sub_interpreter_is_refused_and_never_locks_out_the_main_one(config: str, text: str, order: str) -> None:
+    pytest.importorskip("_interpreters")
+    done = subprocess.run([sys.executable, "-c", SUB_INTERPRETER_FIRST, config, order], capture_output=True,
+                          text=True, timeout=60)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.splitlines() == ["ImportError", text, "2.9999999999999996"]

@@ -133,7 +133,7 @@ bool try_double(PyObject* object, double& out) {
     }
     out = PyFloat_AsDouble(object);
     if (out == -1.0 && PyErr_Occurred()) {
-        PyErr_Clear();
+        if (!clear_ordinary_error()) throw ErrorAlreadySet{};
         return false;
     }
     return true;

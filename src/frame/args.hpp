@@ -69,6 +69,8 @@ bool to_bool(PyObject* object, const char* name);
 [[noreturn]] void raise_not_an_instance(PyObject* object, const char* class_name);
 
 // Operator slots swallow conversion failures: these answer "no" with no exception left set.
+// An interrupt, an exit request or MemoryError raised by the conversion is not swallowed: it is
+// thrown on as ErrorAlreadySet.
 bool try_double(PyObject* object, double& out);
 
 // Shared access to the value of a class instance argument, held for the rest of the call.

@@ -8,6 +8,8 @@
 #include <optional>
 #include <utility>
 
+#include "src/frame/held_borrows.hpp"
+
 namespace quorvane::frame {
 
 class BorrowFlag {
@@ -52,17 +54,21 @@ public:
     // Fails with RuntimeError "Already mutably borrowed" when a writer holds the object.
     SharedBorrow(const Value& value, BorrowFlag& flag) : value_(&value), flag_(&flag) {
         if (!flag.try_share()) raise_borrow_conflict(already_mutably_borrowed);
+        this_thread_borrows.note_taken(&flag, BorrowKind::shared);
     }
     // For operator slots, which answer NotImplemented instead of raising.
     static std::optional<SharedBorrow> try_take(const Value& value, BorrowFlag& flag) noexcept {
         if (!flag.try_share()) return std::nullopt;
+        this_thread_borrows.note_taken(&flag, BorrowKind::shared);
         return SharedBorrow(value, flag, Taken{});
     }
     SharedBorrow(SharedBorrow&& other) noexcept
         : value_(other.value_), flag_(std::exchange(other.flag_, nullptr)) {}
     SharedBorrow& operator=(SharedBorrow&&) = delete;
     ~SharedBorrow() {
-        if (flag_) flag_->release_shared();
+        if (!flag_) return;
+        this_thread_borrows.note_released(flag_);
+        flag_->release_shared();
     }
 
     const Value& operator*() const noexcept { return *value_; }
@@ -82,12 +88,15 @@ public:
     // Fails with RuntimeError "Already borrowed" when anybody else holds the object.
     ExclusiveBorrow(Value& value, BorrowFlag& flag) : value_(&value), flag_(&flag) {
         if (!flag.try_own()) raise_borrow_conflict(already_borrowed);
+        this_thread_borrows.note_taken(&flag, BorrowKind::exclusive);
     }
     ExclusiveBorrow(ExclusiveBorrow&& other) noexcept
         : value_(other.value_), flag_(std::exchange(other.flag_, nullptr)) {}
     ExclusiveBorrow& operator=(ExclusiveBorrow&&) = delete;
     ~ExclusiveBorrow() {
-        if (flag_) flag_->release_owned();
+        if (!flag_) return;
+        this_thread_borrows.note_released(flag_);
+        flag_->release_owned();
     }
 
     Value& operator*() const noexcept { return *value_; }

@@ -49,6 +49,16 @@ PyObject* panic_exception_type() {
     });
 }
 
+bool clear_ordinary_error() noexcept {
+    PyObject* pending = PyErr_Occurred();
+    if (!pending) return true;
+    if (!PyErr_GivenExceptionMatches(pending, PyExc_Exception) ||
+        PyErr_GivenExceptionMatches(pending, PyExc_MemoryError))
+        return false;
+    PyErr_Clear();
+    return true;
+}
+
 void raise_panic(const char* message, const char* location) {
     report(message, location);
     PyObject* type = panic_exception_type();

@@ -65,6 +65,12 @@ inline PyObject* check(PyObject* result) {
     return result;
 }
 
+// For the places that may answer "no" instead of failing (an operator slot given an operand it
+// cannot use): clears the pending exception when it is an ordinary failure and returns true.
+// An interrupt, an exit request (anything that is not an Exception) or MemoryError is left set,
+// and the answer is false: the caller must let it propagate.
+bool clear_ordinary_error() noexcept;
+
 namespace detail {
 void translate_current_exception() noexcept;
 }

@@ -3,7 +3,8 @@
 //
 // Operator slots never raise for an unsuitable operand: a wrong type, a failed float
 // conversion or a borrow conflict all give NotImplemented, so the interpreter tries the other
-// operand and finally raises its own TypeError.
+// operand and finally raises its own TypeError. What is not a failure of the operand goes on up:
+// an interrupt, an exit request or MemoryError raised while converting it.
 #include <Python.h>
 
 #include <optional>

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <thread>
 
+#include "src/frame/held_borrows.hpp"
 #include "src/vec_list/pool.hpp"
 #include "src/vec_list/vec_list.hpp"
 
@@ -20,18 +21,25 @@ namespace quorvane::binding {
 
 class DetachFromInterpreter {
 public:
-    DetachFromInterpreter() : state_(PyEval_SaveThread()) {}
+    // Attached here, so finalizing already means this is the thread that finalizes (every other
+    // thread is stopped for good by then) and that may attach again.
+    DetachFromInterpreter() : finalizing_thread_(Py_IsFinalizing()), state_(PyEval_SaveThread()) {}
     DetachFromInterpreter(const DetachFromInterpreter&) = delete;
     DetachFromInterpreter& operator=(const DetachFromInterpreter&) = delete;
     // A daemon thread whose step ends after the interpreter has begun to shut down waits here,
     // untouched, until the process exits. Should shutdown begin while it attaches, the
     // interpreter ends the thread by unwinding it, which is let through (not noexcept).
     ~DetachFromInterpreter() noexcept(false) {
-        while (Py_IsFinalizing()) std::this_thread::sleep_for(std::chrono::seconds(1));
+        if (!finalizing_thread_) {
+            while (Py_IsFinalizing()) std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
         PyEval_RestoreThread(state_);
     }
 
 private:
+    // Listed before the detach and withdrawn after the re-attach (members outlive the body).
+    frame::PublishedBorrows published_;
+    bool finalizing_thread_;
     PyThreadState* state_;
 };
 

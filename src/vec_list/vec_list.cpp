@@ -78,14 +78,16 @@ binding::Vec3dSequence Argument<binding::Vec3dSequence>::extract(PyObject* objec
 
     binding::Vec3dArray collected;
     const Py_ssize_t hint = PySequence_Size(object);
-    if (hint < 0)
-        PyErr_Clear();
-    else
+    if (hint < 0) {
+        // only a hint: an ordinary failure of len() is passed over, an interrupt is not
+        if (!frame::clear_ordinary_error()) throw frame::ErrorAlreadySet{};
+    } else {
         try {
             collected.reserve(std::min(static_cast<std::size_t>(hint), binding::largest_reservation_from_hint));
         } catch (const std::bad_alloc&) {
             // only a hint: the array grows as the items arrive
         }
+    }
 
     {
         Owned iterator(check(PyObject_GetIter(object)));
