@@ -100,8 +100,9 @@ class Circle:
     def in_same_plane(self, other: Circle) -> bool:
         """Whether the two circles lie in one plane.
 
-        Their normals must be equal or opposite within 2**-52 per component, and the planes'
-        offsets (normal · centre) must then agree within 2**-52.
+        Their normals must be equal or opposite within 2**-52 per component, and the offsets of
+        their planes (normal · centre, of opposite sign for opposite normals) must then agree
+        within 2**-52.
 
             >>> high = Circle(Vec3d(0, 0, 1), 1, Vec3d(0, 0, 1))
             >>> high.in_same_plane(Circle(Vec3d(5, 5, 1), 2, Vec3d(0, 0, 1)))
@@ -165,8 +166,8 @@ def circle_circle(circle1: Circle, circle2: Circle) -> tuple[Vec3d, Vec3d]:
 def circle_point(circle: Circle, point: Vec3d, inner: bool) -> bool:
     """Whether `point` lies on `circle` (or, with `inner` true, inside it), in the circle's plane.
 
-    On the circle means within 2**-52 of the radius from the centre; a point off the circle's
-    plane (by more than 2**-52) gives False. It never raises for a geometric reason.
+    On the circle means within 2**-52 of the radius from the centre; a point not within 2**-52 of
+    the circle's plane gives False. It never raises for a geometric reason.
 
         >>> big = Circle(Vec3d(0, 0, 0), 2, Vec3d(0, 0, 1))
         >>> circle_point(big, Vec3d(2, 0, 0), False), circle_point(big, Vec3d(1, 0, 0), False)
