@@ -55,7 +55,7 @@ type_checkers() {
     # docs' examples and a typed snippet, which then runs for real. pyright reads its settings from
     # pyproject.toml; PYRIGHT_PYTHON_IGNORE_WARNINGS keeps it from asking PyPI for a newer release.
     local venv=$1 checked=(examples build/typing/docs tests/typing/check_types.py)
-    "$venv/bin/python" tests/typing/doc_examples.py build/typing/docs
+    "$venv/bin/python" tests/doc_pages.py build/typing/docs
     "$venv/bin/python" -m mypy --strict "${checked[@]}"
     PYRIGHT_PYTHON_IGNORE_WARNINGS=1 "$venv/bin/pyright" --pythonpath "$venv/bin/python" "${checked[@]}"
     "$venv/bin/python" tests/typing/check_types.py

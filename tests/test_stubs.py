@@ -12,6 +12,7 @@ import doctest
 import operator
 from collections.abc import Callable, Iterator
 from pathlib import Path
+from typing import Any
 
 import pytest
 
@@ -73,7 +74,8 @@ def docstring_examples() -> Iterator[object]:
             docstring = ast.get_docstring(node)
             if docstring and ">>>" in docstring:
                 label = f"{stub.stem}.{name}" if name else stub.stem
-                yield pytest.param(label, docstring, node.lineno if name else 1, id=label)
+                line = node.lineno if isinstance(node, ast.ClassDef | ast.FunctionDef) else 1
+                yield pytest.param(label, docstring, line, id=label)
 
 
 # The names an example may use without importing them, as if written inside the module.
@@ -90,7 +92,7 @@ def test_docstring_examples_hold(label: str, docstring: str, line: int) -> None:
 
 
 # Two instances of every class the stubs name.
-SAMPLES: dict[str, Callable[[], tuple[object, object]]] = {
+SAMPLES: dict[str, Callable[[], tuple[Any, Any]]] = {
     "AngleDegrees": lambda: (AngleDegrees(1), AngleDegrees(2)),
     "AngleRadians": lambda: (AngleRadians(1), AngleRadians(2)),
     "Quat": lambda: (Quat.identity(), Quat(0, 1, 0, 0)),
