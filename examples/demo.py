@@ -124,14 +124,14 @@ class NumpySide:
         best = int(squared.argmin())
         return start + best, float(np.sqrt(squared[best]))
 
-    def distances(self, to: Vec3d) -> list[float]:
-        return list(np.linalg.norm(self.cloud - as_array(to), axis=1).tolist())
+    def distances(self, to: Vec3d) -> Any:
+        return np.linalg.norm(self.cloud - as_array(to), axis=1)
 
     def normalize(self) -> Any:
         return self.raw_normals / np.linalg.norm(self.raw_normals, axis=1)[:, None]
 
-    def is_unit(self) -> list[bool]:
-        return list((np.abs(np.linalg.norm(self.normals, axis=1) - 1.0) < EPSILON).tolist())
+    def is_unit(self) -> Any:
+        return np.abs(np.linalg.norm(self.normals, axis=1) - 1.0) < EPSILON
 
     @staticmethod
     def circle_circle(first: geometry.Circle, second: geometry.Circle) -> tuple[Any, Any]:
@@ -164,18 +164,6 @@ def time_calls(work: Callable[[], T], calls: int) -> tuple[T, float]:
     return result, (time.perf_counter() - start) / calls
 
 
-class FreshCopies:
-    """An in-place step timed fairly: each run works on a new copy of the same list, made
-    before the run and outside its timing, so every run starts from the same input."""
-
-    def __init__(self, source: VecList) -> None:
-        self.source = source
-        self.copy = VecList.empty()
-
-    def renew(self) -> None:
-        self.copy = VecList.from_array(self.source)  # one copy of the doubles, through the buffer
-
-
 @dataclass
 class Timing:
     step: str
@@ -192,18 +180,15 @@ class Stopwatch:
         self.timings: list[Timing] = []
 
     def step(self, name: str, ours: Callable[[], T], theirs: Callable[[NumpySide], object] | None,
-             calls: int = 1, before_ours: Callable[[], object] | None = None) -> T:
+             calls: int = 1) -> T:
         """Times ours() and theirs(numpy side) by turns, so that both meet the same state of the
         machine: one untimed warm-up run each (first touches of memory, sleeping worker threads),
-        then the fastest of TIMED_RUNS runs each. Returns ours()' result. With calls above 1 each run
-        makes that many calls and the figures are per call. before_ours(), when given, runs
-        before each run of ours(), outside the timing."""
+        then the fastest of TIMED_RUNS runs each. Returns ours()' result. With calls above 1 each
+        run makes that many calls and the figures are per call."""
         peer = self.peer
         numpy_work = None if peer is None or theirs is None else (lambda: theirs(peer))
 
         def both_sides() -> tuple[T, float, float]:
-            if before_ours is not None:
-                before_ours()
             result, ours_run = time_calls(ours, calls)
             theirs_run = math.inf if numpy_work is None else time_calls(numpy_work, calls)[1]
             return result, ours_run, theirs_run
@@ -221,11 +206,10 @@ class Stopwatch:
         for t in self.timings:
             label = t.step + (" (per call)" if t.calls > 1 else "")
             print(f"  {label:54s} {duration(t.quorvane_s):>11s}  {duration(t.numpy_s):>13s}")
-        print(f"each figure: the fastest of {TIMED_RUNS} runs after a warm-up run, the two sides taking turns; "
-              "rotate works\non a fresh copy of the scanner's cloud in every run, made outside the timing.")
+        print(f"each figure: the fastest of {TIMED_RUNS} runs after a warm-up run, the two sides taking turns.")
         if self.peer:
-            print("numpy's results become Python lists where quorvane's are lists (ranges, unit tests), so that")
-            print("both sides hand back the same kind of object.")
+            print("Both sides hand back arrays: quorvane's _array methods return buffers that numpy reads without")
+            print("a copy, and rotated() a new list, as numpy's matrix product gives a new array.")
 
 
 def duration(seconds: float | None) -> str:
@@ -271,21 +255,17 @@ def main() -> None:
         objects, raw_normals = terrain_without_numpy(n, args.seed)
         cloud = watch.step("load the cloud (VecList from Vec3d objects)", lambda: VecList(objects), None)
     columns, lines = raster(n)
-    heights = cloud.dot(Vec3d.k())
+    heights = cloud.dot_array(Vec3d.k())
     print(f"\nthe cloud        {n:,} points: {lines} scan lines of {columns}, {SPACING_M:g} m apart; "
           f"heights {min(heights):.2f} m .. {max(heights):.2f} m")
 
     # What the scanner delivered is that cloud seen from its turned frame; turn it back.
     to_site = Quat.from_axis_angle(SCANNER_AXIS, SCANNER_TURN.to_radians())
     original = cloud.list if not peer else []
-    delivered = cloud
-    delivered.rotate(to_site.conjugate())  # a unit quaternion's conjugate turns the other way
+    delivered = cloud.rotated(to_site.conjugate())  # a unit quaternion's conjugate turns the other way
     if peer:
         peer.delivered, peer.matrix = np.array(delivered), np.array(to_site.to_rotation_matrix())
-    copies = FreshCopies(delivered)
-    watch.step("rotate into the site frame (rotate)", lambda: copies.copy.rotate(to_site), NumpySide.rotate,
-               before_ours=copies.renew)
-    cloud = copies.copy  # the scanner's cloud, turned into the site frame by the last timed run
+    cloud = watch.step("rotate into the site frame (rotated)", lambda: delivered.rotated(to_site), NumpySide.rotate)
     print(f"rotation         {SCANNER_TURN!r} about {SCANNER_AXIS!r}:\n                 {to_site!r}")
     if peer:
         peer.cloud = np.asarray(cloud)  # zero-copy and read-only; it holds a read borrow while it lives
@@ -318,14 +298,14 @@ def main() -> None:
         print(f"                 numpy's two-pass search finds the same points at the same distances: {agrees}")
 
     # Ranges from the mast and unit normals of the ground, in batch.
-    ranges = watch.step("ranges from the mast (distance_to)", lambda: cloud.distance_to(MAST),
+    ranges = watch.step("ranges from the mast (distance_to_array)", lambda: cloud.distance_to_array(MAST),
                         lambda p: p.distances(MAST))
-    near = sum(1 for r in cloud.distance_to(drone) if r < 10.0)
+    near = sum(1 for r in cloud.distance_to_array(drone) if r < 10.0)
     print(f"ranges           from the mast at {MAST!r}: {min(ranges):.2f} m .. {max(ranges):.2f} m; "
           f"{near:,} points within 10 m of the drone")
     normals = watch.step("surface normals (normalize)", raw_normals.normalize, NumpySide.normalize)
-    units = watch.step("unit normals (is_unit)", normals.is_unit, NumpySide.is_unit)
-    steepest = math.degrees(math.acos(min(normals.dot(Vec3d.k()))))
+    units = watch.step("unit normals (is_unit_array)", normals.is_unit_array, NumpySide.is_unit)
+    steepest = math.degrees(math.acos(min(normals.dot_array(Vec3d.k()))))
     print(f"normals          {len(normals):,} surface normals, the ground at most {steepest:.1f} degrees steep; "
           f"is_unit holds for {sum(units):,}:\n                 the others' computed length is a few rounding steps "
           f"from 1, outside the strict |length - 1| < 2**-52")

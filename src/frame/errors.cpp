@@ -77,6 +77,15 @@ void raise(PyObject* type, const char* message) {
     throw ErrorAlreadySet{};
 }
 
+void raise(PyObject* type, std::string_view message) {
+    PyObject* text = PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size()));
+    if (text) {
+        PyErr_SetObject(type, text);
+        Py_DECREF(text);
+    }
+    throw ErrorAlreadySet{};
+}
+
 void raise_borrow_conflict(const char* text) { raise(PyExc_RuntimeError, text); }
 
 namespace detail {

@@ -21,7 +21,7 @@ A programming error that breaks an internal rule (`VecList.collapse(3)`, a strid
 
 import builtins
 import collections.abc
-from typing import ClassVar, final
+from typing import Any, ClassVar, final
 
 from . import geometry as geometry
 
@@ -282,8 +282,9 @@ class Quat:
     Conventions: `from_axis_angle(axis, angle)` stores the sine of minus half the angle in the
     vector part, and `rotate(v)` computes q̄ ⊗ v ⊗ q (conjugate on the left); together they turn
     counterclockwise (right-handed) about the axis. A Quat therefore stores the conjugate of the
-    quaternion that scipy, PyGLM, Eigen or ROS use for the same rotation: their (w, x, y, z) is
-    `Quat(w, -x, -y, -z)` here, and `Quat(w, x, y, z)` would rotate backwards.
+    quaternion that scipy, PyGLM, Eigen or ROS use for the same rotation: bring theirs in with
+    `Quat.from_active(w, x, y, z)` and hand one out with `to_active()`; `Quat(w, x, y, z)` would
+    rotate backwards.
 
         >>> q = Quat.from_axis_angle(Vec3d(0, 0, 1), AngleRadians.half_pi())
         >>> q
@@ -292,7 +293,7 @@ class Quat:
         Vec3d(0.0000000000000002220446049250313, 1, 0)
 
     Quaternions are equal when every component differs by less than 2**-52; they have no
-    ordering, no hash and no arithmetic operators.
+    ordering, no hash and no arithmetic operators: compose rotations with `then`.
 
     Raises:
         TypeError: an argument is not convertible to a float ("argument 'w': ..." and so on).
@@ -442,6 +443,202 @@ class Quat:
                 quaternion or to `v`.
         """
 
+    @staticmethod
+    def from_active(w: float, x: float, y: float, z: float) -> Quat:
+        """The Quat that rotates vectors as the active unit quaternion (w, x, y, z) does.
+
+        Active quaternions, as scipy's Rotation (its scalar moved first), PyGLM, Eigen and ROS
+        hold them, turn v into p ⊗ v ⊗ p̄. A Quat stores the conjugate (see the class's
+        conventions), so the result is (w, -x, -y, -z), each sign bit flipped. From scipy, whose
+        scalar comes last: `x, y, z, w = r.as_quat()`, then `Quat.from_active(w, x, y, z)`; from
+        PyGLM: `Quat.from_active(g.w, g.x, g.y, g.z)`.
+
+            >>> Quat.from_active(0.7071067811865476, 0.0, 0.0, 0.7071067811865475).rotate(Vec3d(1, 0, 0))
+            Vec3d(0.0000000000000002220446049250313, 1, 0)
+
+        Args:
+            w: the scalar part of the active quaternion.
+            x: the first component of its vector part.
+            y: the second component of its vector part.
+            z: the third component of its vector part.
+
+        Returns:
+            A new Quat.
+
+        Raises:
+            TypeError: an argument is not convertible to a float ("argument 'z': ..." and so on).
+        """
+
+    def to_active(self) -> tuple[float, float, float, float]:
+        """The active quaternion of the same rotation, (w, -i, -j, -k), scalar first.
+
+        It is what other libraries expect (see `from_active`), and `Quat.from_active(*q.to_active())`
+        gives back q's exact bits. For scipy, whose scalar comes last: `w, x, y, z = q.to_active()`,
+        then `Rotation.from_quat([x, y, z, w])`.
+
+            >>> Quat(0.5, -0.5, -0.5, -0.5).to_active()
+            (0.5, 0.5, 0.5, 0.5)
+        """
+
+    def then(self, other: Quat) -> Quat:
+        """The rotation by this quaternion followed by the rotation by `other`.
+
+        It is the Hamilton product self ⊗ other, so `q.then(r).rotate(v)` equals
+        `r.rotate(q.rotate(v))` up to rounding. Nothing is normalised.
+
+            >>> z90 = Quat.from_axis_angle(Vec3d(0, 0, 1), AngleRadians.half_pi())
+            >>> z90.then(z90).rotate(Vec3d(1, 0, 0))
+            Vec3d(-1, 0.0000000000000004440892098500626, 0)
+
+        Args:
+            other: the rotation applied second, a Quat.
+
+        Returns:
+            A new Quat.
+
+        Raises:
+            TypeError: `other` is not a Quat ("argument 'other': ...").
+            RuntimeError: "Already mutably borrowed" while another thread assigns to either
+                quaternion.
+        """
+
+    def inverse(self) -> Quat:
+        """The conjugate divided by the squared magnitude: the opposite rotation.
+
+        For a unit quaternion it equals `conjugate()` up to rounding. The zero quaternion gives
+        four NaN; nothing raises.
+
+            >>> Quat(2, 0, 0, 0).inverse(), Quat(0, 0, 0, 0).inverse()
+            (Quat(0.5, -0, -0, -0), Quat(NaN, NaN, NaN, NaN))
+        """
+
+    def slerp(self, other: Quat, t: float) -> Quat:
+        """Spherical linear interpolation from this rotation to `other`, along the shorter arc.
+
+        `other` is negated first when the dot product of the four components is negative, so the
+        path never goes the long way round. t = 0 gives this quaternion, t = 1 gives `other` (or
+        its negation); t is not clamped. For unit inputs the result is a unit quaternion, also
+        for equal or nearly equal inputs, which never give NaN.
+
+            >>> z90 = Quat.from_axis_angle(Vec3d(0, 0, 1), AngleRadians.half_pi())
+            >>> Quat.identity().slerp(z90, 0.5)
+            Quat(0.9238795325112868, 0, 0, -0.3826834323650898)
+
+        Args:
+            other: the rotation reached at t = 1, a Quat.
+            t: the fraction of the arc, anything convertible to a float.
+
+        Returns:
+            A new Quat.
+
+        Raises:
+            TypeError: `other` is not a Quat or `t` not convertible to a float, naming the argument.
+            RuntimeError: "Already mutably borrowed" while another thread assigns to either
+                quaternion.
+        """
+
+    @staticmethod
+    def from_rotation_matrix(matrix: collections.abc.Sequence[collections.abc.Sequence[float]]) -> Quat:
+        """The quaternion whose `to_rotation_matrix()` is `matrix`, up to sign.
+
+        `to_rotation_matrix()` is the transpose of the matrix that `rotate` applies, so a matrix
+        that rotates column vectors (scipy's `as_matrix()`, PyGLM's `glm.mat3_cast`) goes in
+        transposed. The matrix is not checked for being a rotation and the result is not
+        normalised; for a rotation matrix it is q or -q, which rotate alike.
+
+            >>> Quat.from_rotation_matrix([[0, 1, 0], [-1, 0, 0], [0, 0, 1]])
+            Quat(0.7071067811865476, 0, 0, -0.7071067811865475)
+            >>> Quat.from_rotation_matrix([[1, 0, 0], [0, 1, 0]])
+            Traceback (most recent call last):
+              ...
+            ValueError: argument 'matrix': expected a sequence of 3 rows of 3 floats, got 2 rows
+
+        Args:
+            matrix: three rows of three floats: lists, tuples or a numpy array.
+
+        Returns:
+            A new Quat.
+
+        Raises:
+            TypeError: `matrix` or one of its rows is not a sequence, or an entry is not
+                convertible to a float ("argument 'matrix': ...").
+            ValueError: there are not three rows of three entries; the text says what came.
+        """
+
+    @staticmethod
+    def from_euler(seq: str, a: AngleRadians, b: AngleRadians, c: AngleRadians) -> Quat:
+        """The rotation by the angles a, b and c about the three axes named in `seq`.
+
+        It rotates vectors as scipy's `Rotation.from_euler(seq, [a, b, c])` does. Lower-case
+        letters are rotations about the fixed axes, applied in the order written (extrinsic);
+        upper-case letters turn about the axes as the earlier rotations left them (intrinsic).
+        All twelve sequences work in both cases: the six of three different axes ("xyz", ...)
+        and the six that repeat the first axis ("zxz", ...).
+
+            >>> yaw = Quat.from_euler("ZYX", AngleRadians.half_pi(), AngleRadians(0), AngleRadians(0))
+            >>> yaw.rotate(Vec3d(1, 0, 0))
+            Vec3d(0.0000000000000002220446049250313, 1, 0)
+
+        Args:
+            seq: three of the letters x, y, z, all lower case or all upper case, with no axis
+                twice in a row.
+            a: the angle about the first axis, an AngleRadians (a float is refused).
+            b: the angle about the second axis, an AngleRadians.
+            c: the angle about the third axis, an AngleRadians.
+
+        Returns:
+            A new Quat.
+
+        Raises:
+            ValueError: `seq` is not such a sequence; the text quotes it.
+            TypeError: `seq` is not a str or an angle not an AngleRadians, naming the argument.
+            RuntimeError: "Already mutably borrowed" while another thread assigns to an angle.
+        """
+
+    def to_euler(self, seq: str) -> tuple[AngleRadians, AngleRadians, AngleRadians]:
+        """Three angles that `Quat.from_euler(seq, ...)` turns back into this rotation.
+
+        The first and the third lie in [-pi, pi]; the second in [-pi/2, pi/2] for three different
+        axes and in [0, pi] when the first axis is repeated. At gimbal lock, where only the sum or
+        the difference of the outer angles is determined, the angle applied last is 0.
+
+            >>> Quat.from_euler("zxz", AngleRadians(0.5), AngleRadians(1), AngleRadians(0.25)).to_euler("zxz")
+            (0.5 radians, 1 radians, 0.25 radians)
+
+        Args:
+            seq: as for `from_euler`.
+
+        Returns:
+            A tuple of three new AngleRadians, in the order of `seq`.
+
+        Raises:
+            ValueError: `seq` is not a valid sequence; the text quotes it.
+            TypeError: `seq` is not a str ("argument 'seq': ...").
+        """
+
+    @staticmethod
+    def rotation_between(a: Vec3d, b: Vec3d) -> Quat:
+        """The shortest rotation that turns the direction of `a` onto the direction of `b`.
+
+        The result is a unit quaternion: `rotate(a)` is parallel to `b` and as long as `a`.
+        Opposite directions give a half turn about an axis perpendicular to `a`; non-zero finite
+        vectors never give NaN.
+
+            >>> Quat.rotation_between(Vec3d(1, 0, 0), Vec3d(0, 2, 0)).rotate(Vec3d(1, 0, 0))
+            Vec3d(0.0000000000000002220446049250313, 1, 0)
+
+        Args:
+            a: the direction to turn from, a non-zero Vec3d.
+            b: the direction to turn to, a non-zero Vec3d.
+
+        Returns:
+            A new Quat.
+
+        Raises:
+            TypeError: `a` or `b` is not a Vec3d, naming the argument.
+            RuntimeError: "Already mutably borrowed" while another thread assigns to an argument.
+        """
+
     def __eq__(self, other: object) -> bool:
         """Equality within 2**-52 per component, absolute and strict; a NaN component equals nothing.
 
@@ -474,7 +671,10 @@ class VecList:
         (2, Vec3d(0, 0, 2), [5.0, 2.0])
 
     numpy reads it without a copy: `numpy.asarray(points)` is a read-only (n, 3) float64 view,
-    and `VecList.from_array(array)` copies an array in. It pickles as one block of doubles.
+    and `VecList.from_array(array)` copies an array in. The `_array` methods give their results
+    as buffers instead of lists (`magnitude_array()`, `dot_array(w)`, ...), and the
+    `_elementwise` methods combine two lists of the same length element by element. It pickles
+    as one block of doubles.
 
     Threads: any number of calls may read one list at once. `append`, `extend` and `rotate` need
     it to themselves and raise RuntimeError "Already borrowed" while anything else uses it,
@@ -500,24 +700,31 @@ class VecList:
 
     @staticmethod
     def from_array(a: collections.abc.Buffer) -> VecList:
-        """A new list copied from a buffer of float64 values in one step: the fast way to load a cloud.
+        """A new list copied from a buffer of numbers in one step: the fast way to load a cloud.
+
+        The buffer may hold float64 in either byte order, float32 (widened exactly, the usual
+        format of scanned point clouds) or signed or unsigned integers of 1, 2, 4 or 8 bytes,
+        which become the double that `float()` gives for the same int (rounded to nearest, ties
+        to even, beyond 2**53).
 
             >>> import array
             >>> VecList.from_array(array.array("d", [0, 1, 2, 3, 4, 5]))
             [Vec3d(0, 1, 2)
             Vec3d(3, 4, 5)]
+            >>> VecList.from_array(array.array("f", [1.5, -2, 0.1]))
+            [Vec3d(1.5, -2, 0.10000000149011612)]
 
         Args:
             a: any object exporting a buffer (a numpy array, an array.array, a memoryview) of
-                native float64 with shape (n, 3), or flat with length 3n; strided buffers are
-                accepted.
+                shape (n, 3), or flat with length 3n; strided buffers are accepted.
 
         Returns:
             A new VecList of n vectors; the buffer is not kept.
 
         Raises:
-            TypeError: `a` exports no buffer, or not one of float64 ("argument 'a': expected a
-                buffer of float64 (format 'd'), got format 'f' with 4-byte items").
+            TypeError: `a` exports no buffer, or one of another format, such as float16 or bool
+                ("argument 'a': expected a buffer of float64 (format 'd'), got format 'e' with
+                2-byte items").
             ValueError: the shape is neither (n, 3) nor (3n,) ("argument 'a': expected a buffer
                 of shape (n, 3) or of length 3n, got shape (4,)").
         """
@@ -643,6 +850,8 @@ class VecList:
     def rotate(self, quat: Quat) -> None:
         """Rotates every element by `quat` in place, with the bits of `quat.rotate(element)`.
 
+        `rotated(quat)` gives a rotated copy instead and leaves the list as it is.
+
         The rotated elements are computed into a new array that then replaces the old one, so a
         failure leaves the list as it was, and iterators made before keep the old values.
 
@@ -654,6 +863,26 @@ class VecList:
             RuntimeError: "Already borrowed" while anything else uses the list (another thread's
                 call, or a live buffer view such as `numpy.asarray(the_list)`); the list is
                 unchanged.
+        """
+
+    def rotated(self, quat: Quat) -> VecList:
+        """A new list of every element rotated by `quat`, with the bits of `quat.rotate(element)`.
+
+        The list itself is only read and stays as it is; `rotate` changes it in place instead.
+
+            >>> VecList([Vec3d(1, 2, 3)]).rotated(Quat(0, 0, 0, 1))
+            [Vec3d(-1, -2, 3)]
+
+        Args:
+            quat: the rotation, a Quat; it is not normalised first.
+
+        Returns:
+            A new VecList of the same length.
+
+        Raises:
+            TypeError: `quat` is not a Quat ("argument 'quat': ...").
+            RuntimeError: "Already mutably borrowed" while another thread writes this list or
+                assigns to `quat`.
         """
 
     def minimum_distance_to(self, other: Vec3d, stride: int) -> tuple[int, float]:
@@ -682,6 +911,141 @@ class VecList:
             OverflowError: `stride` is negative.
             PanicException: `stride` is 0 ("assertion failed: stride != 0") or the list is empty
                 ("called `Option::unwrap()` on a `None` value"); it derives from BaseException.
+        """
+
+    def dot_array(self, other: Vec3d) -> memoryview:
+        """The dot product of every element with `other`, as a buffer rather than a list of floats.
+
+        Bit for bit what `dot(other)` gives, without a Python float per element. The result is a
+        writable, one-dimensional, C-contiguous memoryview of format "d" and shape (n,) over the
+        result array itself: `numpy.asarray()` of it shares its memory, `tolist()` of it equals
+        `dot(other)`, and it keeps no borrow of the list.
+
+            >>> VecList([Vec3d(1, 2, 3), Vec3d(0.5, -1, 0)]).dot_array(Vec3d(1, 1, 1)).tolist()
+            [6.0, -0.5]
+
+        Args:
+            other: a Vec3d.
+
+        Returns:
+            A memoryview of format "d" and shape (n,).
+
+        Raises:
+            TypeError: `other` is not a Vec3d ("argument 'other': ...").
+            RuntimeError: "Already mutably borrowed" while another thread writes this list or
+                assigns to `other`.
+        """
+
+    def distance_to_array(self, other: Vec3d) -> memoryview:
+        """The distance of every element to the point `other`, as a buffer like `dot_array`'s.
+
+        Bit for bit what `distance_to(other)` gives; it raises as `dot_array` does.
+
+            >>> VecList([Vec3d(3, 4, 0)]).distance_to_array(Vec3d(0, 0, 0)).tolist()
+            [5.0]
+        """
+
+    def distance_squared_array(self, other: Vec3d) -> memoryview:
+        """The squared distance of every element to `other`, as a buffer like `dot_array`'s.
+
+        Bit for bit what `distance_squared(other)` gives; it raises as `dot_array` does.
+        """
+
+    def magnitude_array(self) -> memoryview:
+        """The length of every element, as a buffer like `dot_array`'s.
+
+        Bit for bit what `magnitude()` gives.
+
+            >>> import numpy
+            >>> numpy.asarray(VecList([Vec3d(3, 4, 0), Vec3d(0, 0, 2)]).magnitude_array())
+            array([5., 2.])
+
+        Raises:
+            RuntimeError: "Already mutably borrowed" while another thread writes this list.
+        """
+
+    def is_unit_array(self) -> memoryview:
+        """For every element, whether its length is within 2**-52 of one, as a buffer of bools.
+
+        What `is_unit()` gives, in a buffer like `dot_array`'s but of format "?".
+
+            >>> VecList([Vec3d(0.6, 0.8, 0), Vec3d(2, 0, 0)]).is_unit_array().tolist()
+            [True, False]
+
+        Raises:
+            RuntimeError: "Already mutably borrowed" while another thread writes this list.
+        """
+
+    def add_elementwise(self, other: VecList) -> VecList:
+        """A new list whose element i is `self[i] + other[i]`.
+
+        The `_elementwise` methods pair element i of this list (on the left) with element i of
+        `other` and apply the Vec3d operation of that name, so each result has its bits.
+        `other` may be this list itself.
+
+            >>> pair = VecList([Vec3d(1, 2, 3), Vec3d(0.5, -1, 0)])
+            >>> pair.add_elementwise(pair)
+            [Vec3d(2, 4, 6)
+            Vec3d(1, -2, 0)]
+
+        Args:
+            other: a VecList of the same length.
+
+        Returns:
+            A new VecList.
+
+        Raises:
+            TypeError: `other` is not a VecList ("argument 'other': ...").
+            ValueError: the lengths differ ("the lists differ in length: this list has 2
+                elements, other has 0").
+            RuntimeError: "Already mutably borrowed" while another thread writes either list.
+        """
+
+    def sub_elementwise(self, other: VecList) -> VecList:
+        """A new list whose element i is `self[i] - other[i]`; `other` as for `add_elementwise`.
+
+        Triangle normals of a mesh, (b - a) × (c - a) for every triangle, without a Python loop:
+
+            >>> a = VecList([Vec3d(0, 0, 0), Vec3d(1, 1, 1)])
+            >>> b = VecList([Vec3d(1, 0, 0), Vec3d(1, 2, 1)])
+            >>> c = VecList([Vec3d(0, 1, 0), Vec3d(1, 1, 2)])
+            >>> b.sub_elementwise(a).cross_elementwise(c.sub_elementwise(a))
+            [Vec3d(0, 0, 1)
+            Vec3d(1, 0, 0)]
+        """
+
+    def cross_elementwise(self, other: VecList) -> VecList:
+        """A new list whose element i is `self[i].cross(other[i])`; `other` as for `add_elementwise`."""
+
+    def dot_elementwise(self, other: VecList) -> memoryview:
+        """`self[i].dot(other[i])` for every i, as a buffer like `dot_array`'s.
+
+        `other` is a VecList of the same length, as for `add_elementwise`, which says what
+        raises.
+
+            >>> pair = VecList([Vec3d(1, 2, 3), Vec3d(0.5, -1, 0)])
+            >>> pair.dot_elementwise(pair).tolist()
+            [14.0, 1.25]
+        """
+
+    def distance_to_elementwise(self, other: VecList) -> memoryview:
+        """`self[i].distance_to(other[i])` for every i, as a buffer like `dot_array`'s.
+
+        `other` is a VecList of the same length, as for `add_elementwise`.
+        """
+
+    def distance_squared_elementwise(self, other: VecList) -> memoryview:
+        """`self[i].distance_squared(other[i])` for every i, as a buffer like `dot_array`'s.
+
+        `other` is a VecList of the same length, as for `add_elementwise`.
+        """
+
+    def __array__(self, dtype: Any = None, copy: bool | None = None) -> Any:
+        """numpy's conversion, the same read-only view as the buffer export.
+
+        numpy calls it only when the buffer export has failed; it exports again, so a list that
+        another thread holds for writing raises RuntimeError "Already mutably borrowed" rather
+        than becoming an array of Python objects.
         """
 
     def __buffer__(self, flags: int, /) -> memoryview:
