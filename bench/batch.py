@@ -2,10 +2,11 @@
 
 numpy works on an (n, 3) float64 array holding the same vectors. Where quorvane returns a Python
 list (dot, distances, magnitudes, unit tests, to_array), numpy's result is turned into one with
-.tolist() too, so both sides hand the caller the same kind of object. Each cell is the fastest
+.tolist() too, so both sides hand the caller the same kind of object; the buffer (_array) and
+element-by-element rows return memoryviews or lists, and numpy keeps its arrays there. Each cell is the fastest
 of several repeats; ratio = quorvane / numpy, so below 1 means quorvane is faster.
 
-    python bench/batch.py [--repeat N] [--sizes N [N ...]] [--json FILE]
+    python bench/batch.py [--repeat N] [--sizes N [N ...]] [--json FILE] [--only TEXT [TEXT ...]]
 
 The pool's worker count comes from RAYON_NUM_THREADS (or RAYON_RS_NUM_CPUS), else the CPUs
 available to the process; the figure printed is that setting, or os.cpu_count() when none is set.
@@ -42,6 +43,9 @@ class Operands:
     w_array: np.ndarray
     quat: Quat
     matrix: np.ndarray  # applied to row vectors: a @ matrix rotates as quat.rotate does
+    others: VecList  # a second list of the same length, for the element-by-element rows
+    other_array: np.ndarray
+    array32: np.ndarray  # the vectors as float32, for from_array
 
 
 @dataclass(frozen=True)
@@ -85,8 +89,31 @@ ROWS = [
         lambda o: (np.abs(np.linalg.norm(o.array, axis=1) - 1.0) < EPSILON).tolist()),
     Row("collapse(1)", lambda o: o.vectors.collapse(1), numpy_collapse),
     Row("rotate", lambda o: o.vectors.rotate(o.quat), lambda o: o.array @ o.matrix),
+    Row("rotated", lambda o: o.vectors.rotated(o.quat), lambda o: o.array @ o.matrix),
     Row("minimum_distance_to(p, 1)", lambda o: o.vectors.minimum_distance_to(o.w, 1), numpy_nearest),
     Row("to_array", lambda o: o.vectors.to_array(), lambda o: o.array.tolist()),
+    # Results as buffers and two lists combined element by element, beside numpy on arrays
+    # (these return memoryviews or VecLists, so numpy's side keeps its arrays too):
+    Row("dot_array", lambda o: o.vectors.dot_array(o.w), lambda o: o.array @ o.w_array),
+    Row("distance_to_array", lambda o: o.vectors.distance_to_array(o.w),
+        lambda o: np.linalg.norm(o.array - o.w_array, axis=1)),
+    Row("distance_squared_array", lambda o: o.vectors.distance_squared_array(o.w),
+        lambda o: np.einsum("ij,ij->i", d := o.array - o.w_array, d)),
+    Row("magnitude_array", lambda o: o.vectors.magnitude_array(),
+        lambda o: np.sqrt(np.einsum("ij,ij->i", o.array, o.array))),
+    Row("is_unit_array", lambda o: o.vectors.is_unit_array(),
+        lambda o: np.abs(np.sqrt(np.einsum("ij,ij->i", o.array, o.array)) - 1.0) < EPSILON),
+    Row("add_elementwise", lambda o: o.vectors.add_elementwise(o.others), lambda o: o.array + o.other_array),
+    Row("sub_elementwise", lambda o: o.vectors.sub_elementwise(o.others), lambda o: o.array - o.other_array),
+    Row("cross_elementwise", lambda o: o.vectors.cross_elementwise(o.others),
+        lambda o: np.cross(o.array, o.other_array)),
+    Row("dot_elementwise", lambda o: o.vectors.dot_elementwise(o.others),
+        lambda o: np.einsum("ij,ij->i", o.array, o.other_array)),
+    Row("distance_to_elementwise", lambda o: o.vectors.distance_to_elementwise(o.others),
+        lambda o: np.linalg.norm(o.array - o.other_array, axis=1)),
+    Row("distance_squared_elementwise", lambda o: o.vectors.distance_squared_elementwise(o.others),
+        lambda o: np.einsum("ij,ij->i", d := o.array - o.other_array, d)),
+    Row("from_array(float32)", lambda o: VecList.from_array(o.array32), lambda o: o.array32.astype(np.float64)),
     # The numpy doorways, against the element-by-element paths they replace (in the numpy column):
     Row("from_array [vs VecList(list)]", lambda o: VecList.from_array(o.array), lambda o: VecList(o.elements)),
     Row("np.asarray(v) [vs to_array()]", lambda o: np.asarray(o.vectors), lambda o: o.vectors.to_array()),
@@ -104,7 +131,10 @@ def operands(n: int) -> Operands:
     rotated = np.array([[probe.x, probe.y, probe.z]]) @ matrix
     assert np.allclose(rotated[0], quat.rotate(probe).to_array()), "the matrix does not rotate as quorvane does"
     w = Vec3d(0.5, -1.25, 2.0)
-    return Operands(VecList(elements), np.array(rows), elements, rows, w, np.array([w.x, w.y, w.z]), quat, matrix)
+    array = np.array(rows)
+    other_array = np.ascontiguousarray(array[::-1] * 0.5)
+    return Operands(VecList(elements), array, elements, rows, w, np.array([w.x, w.y, w.z]), quat, matrix,
+                    VecList.from_array(other_array), other_array, array.astype(np.float32))
 
 
 def milliseconds(work: Callable[[Operands], object], data: Operands, repeat: int, target_seconds: float) -> float:
@@ -128,6 +158,7 @@ def main() -> None:
     parser.add_argument("--repeat", type=int, default=5, help="repeats per cell (the minimum is kept)")
     parser.add_argument("--sizes", type=int, nargs="+", default=[10**3, 10**5, 10**6], help="list lengths")
     parser.add_argument("--json", metavar="FILE", help="also write the results as JSON")
+    parser.add_argument("--only", nargs="+", metavar="TEXT", help="only the rows whose name contains one of these")
     args = parser.parse_args()
 
     gil = "enabled" if getattr(sys, "_is_gil_enabled", lambda: True)() else "disabled"
@@ -140,13 +171,15 @@ def main() -> None:
     results = []
     for n in args.sizes:
         data = operands(n)
-        header = f"\nn = {n:,}\n{'operation':26s} {'quorvane':>10s} {'numpy':>10s} {'ratio':>8s}"
+        header = f"\nn = {n:,}\n{'operation':30s} {'quorvane':>10s} {'numpy':>10s} {'ratio':>8s}"
         print(header)
         print("-" * (len(header.splitlines()[-1])))
         for row in ROWS:
+            if args.only and not any(text in row.name for text in args.only):
+                continue
             ours = milliseconds(row.quorvane, data, args.repeat, 0.05)
             theirs = milliseconds(row.numpy, data, args.repeat, 0.05)
-            print(f"{row.name:26s} {ours:10.4f} {theirs:10.4f} {ours / theirs:8.2f}")
+            print(f"{row.name:30s} {ours:10.4f} {theirs:10.4f} {ours / theirs:8.2f}")
             results.append({"n": n, "operation": row.name, "quorvane_ms": ours, "numpy_ms": theirs})
 
     if args.json:

@@ -42,6 +42,9 @@ b = Vec3d(-0.5, 4.0, 2.0)
 axis = Vec3d(0.0, 0.6, 0.8)
 angle = AngleRadians(0.7)
 q = Quat.from_axis_angle(axis, angle)
+q2 = Quat.from_axis_angle(Vec3d(0.8, 0.0, 0.6), AngleRadians(0.3))
+m = q.to_rotation_matrix()
+ea, eb, ec = AngleRadians(0.1), AngleRadians(0.2), AngleRadians(0.3)
 """,
     "numpy": """
 import numpy as np
@@ -54,6 +57,8 @@ a = glm.dvec3(1.0, 2.5, -3.0)
 b = glm.dvec3(-0.5, 4.0, 2.0)
 axis = glm.dvec3(0.0, 0.6, 0.8)
 q = glm.angleAxis(0.7, axis)
+q2 = glm.angleAxis(0.3, glm.dvec3(0.8, 0.0, 0.6))
+m = glm.mat3_cast(q)
 """,
     "scipy": """
 import numpy as np
@@ -61,6 +66,10 @@ from scipy.spatial.transform import Rotation
 a = np.array([1.0, 2.5, -3.0])
 rotvec = np.array([0.0, 0.6, 0.8]) * 0.7
 r = Rotation.from_rotvec(rotvec)
+r2 = Rotation.from_rotvec(np.array([0.8, 0.0, 0.6]) * 0.3)
+m = r.as_matrix()
+from scipy.spatial.transform import Slerp
+between = Slerp([0.0, 1.0], Rotation.concatenate([r, r2]))
 """,
 }
 COMMON_SETUP = "s = 1.75\nx, y, z = 1.0, 2.5, -3.0\n"
@@ -90,6 +99,17 @@ ROWS = [
         {"pyglm": "glm.angleAxis(0.7, axis)", "scipy": "Rotation.from_rotvec(rotvec)"}),
     Row("q.rotate(v)", "q.rotate(a)", {"pyglm": "q * a", "scipy": "r.apply(a)"}),
     Row("q.to_rotation_matrix()", "q.to_rotation_matrix()", {"pyglm": "glm.mat3_cast(q)", "scipy": "r.as_matrix()"}),
+    # The rotation algebra. PyGLM's Euler angles are (pitch, yaw, roll) in a dvec3 it builds the
+    # quaternion from; scipy's Slerp is built once in the set-up and only evaluated here. PyGLM's
+    # and scipy's matrices are their own arrays, made in the set-up; quorvane reads its list of
+    # three lists of floats on every call.
+    Row("q.then(q2)", "q.then(q2)", {"pyglm": "q * q2", "scipy": "r2 * r"}),
+    Row("q.inverse()", "q.inverse()", {"pyglm": "glm.inverse(q)", "scipy": "r.inv()"}),
+    Row("q.slerp(q2, t)", "q.slerp(q2, 0.25)", {"pyglm": "glm.slerp(q, q2, 0.25)", "scipy": "between(0.25)"}),
+    Row("Quat.from_euler", "Quat.from_euler('xyz', ea, eb, ec)",
+        {"pyglm": "glm.dquat(glm.dvec3(0.1, 0.2, 0.3))", "scipy": "Rotation.from_euler('xyz', [0.1, 0.2, 0.3])"}),
+    Row("from_rotation_matrix", "Quat.from_rotation_matrix(m)",
+        {"pyglm": "glm.quat_cast(m)", "scipy": "Rotation.from_matrix(m)"}),
     Row("AngleRadians(x).sin()", "AngleRadians(x).sin()", {"numpy": "np.sin(x)", "pyglm": "glm.sin(x)"}),
 ]
 

@@ -2,10 +2,12 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
 
 #include "core/quat.hpp"
+#include "core/quat_algebra.hpp"
 #include "src/angle.hpp"
 #include "src/frame/bind.hpp"
 #include "src/frame/float_text.hpp"
@@ -45,6 +47,15 @@ constinit Parameters<0> to_axis_angle_parameters{"Quat.to_axis_angle()", {}};
 constinit Parameters<0> to_rotation_matrix_parameters{"Quat.to_rotation_matrix()", {}};
 constinit Parameters<1> rotate_parameters{"Quat.rotate()", {"v"}};
 constinit Parameters<0> vec3d_to_quat_parameters{"Vec3d.to_quat()", {}};
+constinit Parameters<4> from_active_parameters{"Quat.from_active()", {"w", "x", "y", "z"}};
+constinit Parameters<0> to_active_parameters{"Quat.to_active()", {}};
+constinit Parameters<1> then_parameters{"Quat.then()", {"other"}};
+constinit Parameters<0> inverse_parameters{"Quat.inverse()", {}};
+constinit Parameters<2> slerp_parameters{"Quat.slerp()", {"other", "t"}};
+constinit Parameters<1> from_rotation_matrix_parameters{"Quat.from_rotation_matrix()", {"matrix"}};
+constinit Parameters<4> from_euler_parameters{"Quat.from_euler()", {"seq", "a", "b", "c"}};
+constinit Parameters<1> to_euler_parameters{"Quat.to_euler()", {"seq"}};
+constinit Parameters<2> rotation_between_parameters{"Quat.rotation_between()", {"a", "b"}};
 
 // The overloads of the core for Quat, picked out of their overload sets for the method table.
 double magnitude(const Quat& q) { return core::magnitude(q); }
@@ -57,6 +68,27 @@ std::tuple<double, double, double> to_vec3d(const Quat& q) { return {q.i, q.j, q
 std::pair<Vec3d, core::AngleRadians> to_axis_angle(const Quat& q) {
     const core::AxisAngle decomposed = core::to_axis_angle(q);
     return {decomposed.axis, decomposed.angle};
+}
+
+std::tuple<double, double, double, double> to_active(const Quat& q) {
+    const core::ActiveQuat active = core::to_active(q);
+    return {active.w, active.x, active.y, active.z};
+}
+
+core::EulerSequence euler_sequence(std::string_view seq) {
+    if (auto parsed = core::parse_euler_sequence(seq)) return *parsed;
+    const std::string text = "seq must be three of the axes x, y, z, all lower case (extrinsic) or all upper "
+                             "case (intrinsic), with no axis twice in a row; got '" + std::string(seq) + "'";
+    frame::raise(PyExc_ValueError, std::string_view(text));
+}
+
+Quat from_euler(std::string_view seq, core::AngleRadians a, core::AngleRadians b, core::AngleRadians c) {
+    return core::from_euler(euler_sequence(seq), a, b, c);
+}
+
+std::tuple<core::AngleRadians, core::AngleRadians, core::AngleRadians> to_euler(const Quat& q, std::string_view seq) {
+    const core::EulerAngles angles = core::to_euler(q, euler_sequence(seq));
+    return {angles.a, angles.b, angles.c};
 }
 
 // Tolerance equality; Quat has no ordering.
@@ -95,6 +127,24 @@ PyMethodDef methods[] = {
      fastcall, "to_rotation_matrix($self)\n--\n\n"},
     {"rotate", as_c_function<frame::method<rotate_parameters, &core::rotate>>(), fastcall,
      "rotate($self, v)\n--\n\n"},
+    {"from_active", as_c_function<frame::function<from_active_parameters, &core::from_active>>(), static_fastcall,
+     "from_active(w, x, y, z)\n--\n\n"},
+    {"to_active", as_c_function<frame::method<to_active_parameters, &to_active>>(), fastcall,
+     "to_active($self)\n--\n\n"},
+    {"then", as_c_function<frame::method<then_parameters, &core::then>>(), fastcall, "then($self, other)\n--\n\n"},
+    {"inverse", as_c_function<frame::method<inverse_parameters, &core::inverse>>(), fastcall,
+     "inverse($self)\n--\n\n"},
+    {"slerp", as_c_function<frame::method<slerp_parameters, &core::slerp>>(), fastcall,
+     "slerp($self, other, t)\n--\n\n"},
+    {"from_rotation_matrix",
+     as_c_function<frame::function<from_rotation_matrix_parameters, &core::from_rotation_matrix>>(), static_fastcall,
+     "from_rotation_matrix(matrix)\n--\n\n"},
+    {"from_euler", as_c_function<frame::function<from_euler_parameters, &from_euler>>(), static_fastcall,
+     "from_euler(seq, a, b, c)\n--\n\n"},
+    {"to_euler", as_c_function<frame::method<to_euler_parameters, &to_euler>>(), fastcall,
+     "to_euler($self, seq)\n--\n\n"},
+    {"rotation_between", as_c_function<frame::function<rotation_between_parameters, &core::rotation_between>>(),
+     static_fastcall, "rotation_between(a, b)\n--\n\n"},
     frame::reduce_ex_definition<core::Quat>(),
     frame::set_state_definition<core::Quat>(),
     {nullptr, nullptr, 0, nullptr},

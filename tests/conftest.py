@@ -78,3 +78,39 @@ def race(workers: Sequence[Callable[[], Any]], timeout: float = 120.0) -> list[A
     if errors:
         raise errors[0]
     return results
+
+
+def toggle_racing_readers(toggle: Callable[[int], None], read: Callable[[], None], readers: int = 3,
+                          rounds: int = 300_000) -> list[str]:
+    """One writer calls toggle(n) for n = 0, 1, 2, ... while `readers` threads call read(), each
+    for at most `rounds` rounds and at least 500, stopping once 20 borrow conflicts were seen.
+    The only failures allowed are the two borrow errors (the writer's "Already borrowed", a
+    reader's "Already mutably borrowed"); returns who met one, in order."""
+    finished: list[None] = []
+    conflicts: list[str] = []  # appended to by every thread; list.append is thread-safe
+
+    def writer() -> None:
+        n = 0
+        while len(finished) < readers:
+            try:
+                toggle(n)
+                n += 1
+            except RuntimeError as error:
+                assert str(error) == "Already borrowed"
+                conflicts.append("writer")
+
+    def reader() -> None:
+        try:
+            for round_number in range(scaled(rounds, 2000)):
+                try:
+                    read()
+                except RuntimeError as error:
+                    assert str(error) == "Already mutably borrowed"
+                    conflicts.append("reader")
+                if round_number >= 500 and len(conflicts) >= 20:
+                    break
+        finally:
+            finished.append(None)
+
+    race([writer] + [reader] * readers)
+    return conflicts

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import array
+import inspect
 import struct
 
 import pytest
@@ -52,6 +53,42 @@ class TestBufferExport:
         with memoryview(items):
             assert items.magnitude()[0] == items[0].magnitude()
 
+    @pytest.mark.parametrize("length", [2, 7])
+    def test_a_fortran_order_request_is_refused_and_leaves_the_list_free(self, length: int) -> None:
+        items = VecList([Vec3d(i, 2 * i, 3 * i) for i in range(length)])
+        with pytest.raises(BufferError):
+            items.__buffer__(inspect.BufferFlags.F_CONTIGUOUS)
+        items.append(Vec3d(0, 0, 0))  # nothing was left borrowed
+        assert len(items) == length + 1
+
+    def test_a_fortran_order_request_through_a_consumer_is_refused(self) -> None:
+        testbuffer = pytest.importorskip("_testbuffer")
+        items = sample()
+        with pytest.raises(BufferError):
+            testbuffer.ndarray(items, getbuf=testbuffer.PyBUF_F_CONTIGUOUS)
+        items.append(Vec3d(0, 0, 0))
+        exported = testbuffer.ndarray(items, getbuf=testbuffer.PyBUF_FULL_RO)
+        assert exported.c_contiguous and exported.tolist() == items.to_array()
+
+    @pytest.mark.parametrize("length", [0, 1])
+    def test_fewer_than_two_elements_are_also_in_fortran_order(self, length: int) -> None:
+        items = VecList([Vec3d(1, 2, 3)] * length)
+        with items.__buffer__(inspect.BufferFlags.F_CONTIGUOUS) as view:
+            assert view.f_contiguous and view.c_contiguous
+            assert view.tobytes() == struct.pack(f"<{3 * length}d", *[1, 2, 3] * length)
+
+    @pytest.mark.parametrize(
+        "flags",
+        [inspect.BufferFlags.C_CONTIGUOUS, inspect.BufferFlags.ANY_CONTIGUOUS, inspect.BufferFlags.STRIDES,
+         inspect.BufferFlags.FULL_RO, inspect.BufferFlags.RECORDS_RO],
+        ids=lambda flags: flags.name,
+    )
+    def test_c_order_strided_and_any_order_requests_are_met(self, flags: inspect.BufferFlags) -> None:
+        items = sample()
+        with items.__buffer__(flags) as view:
+            assert view.shape == (3, 3) and view.strides == (24, 8) and view.c_contiguous
+            assert view.cast("B").tobytes() == struct.pack("<9d", 1, 2, 3, 0.5, -1, -0.0, float("inf"), 7, 8)
+
     def test_numpy_view_shares_memory(self) -> None:
         np = pytest.importorskip("numpy")
         items = sample()
@@ -97,17 +134,17 @@ class TestFromArray:
         ("make", "error", "text"),
         [
             (lambda np: [[1.0, 2.0, 3.0]], TypeError, "argument 'a': expected an object exporting a buffer of float64, got 'list'"),
-            (lambda np: np.zeros((2, 3), dtype=np.float32), TypeError,
-             "argument 'a': expected a buffer of float64 (format 'd'), got format 'f' with 4-byte items"),
-            (lambda np: np.zeros((2, 3), dtype=np.int64), TypeError,
-             "argument 'a': expected a buffer of float64 (format 'd'), got format 'l' with 8-byte items"),
+            (lambda np: np.zeros((2, 3), dtype=np.float16), TypeError,
+             "argument 'a': expected a buffer of float64 (format 'd'), got format 'e' with 2-byte items"),
+            (lambda np: np.zeros((2, 3), dtype=bool), TypeError,
+             "argument 'a': expected a buffer of float64 (format 'd'), got format '?' with 1-byte items"),
             (lambda np: np.zeros((2, 2)), ValueError, "argument 'a': expected a buffer of shape (n, 3) or of length 3n, got shape (2, 2)"),
             (lambda np: np.zeros(4), ValueError, "argument 'a': expected a buffer of shape (n, 3) or of length 3n, got shape (4,)"),
             (lambda np: np.zeros((2, 3, 1)), ValueError,
              "argument 'a': expected a buffer of shape (n, 3) or of length 3n, got shape (2, 3, 1)"),
             (lambda np: np.float64(1.0), ValueError, "argument 'a': expected a buffer of shape (n, 3) or of length 3n, got shape ()"),
-            (lambda np: b"123456789012345678901234", TypeError,
-             "argument 'a': expected a buffer of float64 (format 'd'), got format 'B' with 1-byte items"),
+            (lambda np: memoryview(b"123456789012345678901234").cast("c"), TypeError,
+             "argument 'a': expected a buffer of float64 (format 'd'), got format 'c' with 1-byte items"),
         ],
     )
     def test_rejections_name_what_was_expected(self, make, error, text: str) -> None:

@@ -554,7 +554,7 @@ FIRST_USE = textwrap.dedent(
 
 RACING_MODULE_OBJECTS = textwrap.dedent(
     """
-    import importlib.util, json, threading
+    import gc, importlib.util, json, threading
     origin = importlib.util.find_spec("quorvane").origin
     barrier = threading.Barrier(8)
     modules = [None] * 8
@@ -573,12 +573,21 @@ RACING_MODULE_OBJECTS = textwrap.dedent(
         t.start()
     for t in threads:
         t.join()
+
+    def collected_and_counted(names):
+        # Every class stays listed among its base's subclasses for as long as it lives.
+        gc.collect()
+        classes = [c for c in object.__subclasses__() if c.__module__ == "builtins"]
+        return {n: sum(1 for c in classes if c.__name__ == n) for n in names}
+
     print(json.dumps({
         "modules": len({id(m) for m in modules}),
         "all": [m.__all__ for m in modules],
         "distinct": {n: len({id(getattr(m, n)) for m in modules}) for n in modules[0].__all__},
         "geometry": {n: len({id(getattr(m.geometry, n)) for m in modules}) for n in modules[0].geometry.__all__},
         "cross_use": modules[3].Vec3d(1, 2, 3) == modules[5].Vec3d(1, 2, 3),
+        # Candidates of the threads that lost the race to create a class are freed, not leaked.
+        "type_objects": collected_and_counted(modules[0].__all__[:-1]),
     }))
     """
 )
@@ -619,3 +628,4 @@ def test_racing_execution_steps_share_one_set_of_classes() -> None:
     assert set(report["distinct"].values()) == {1}
     assert set(report["geometry"].values()) == {1}
     assert report["cross_use"] is True
+    assert set(report["type_objects"].values()) == {1}, report["type_objects"]

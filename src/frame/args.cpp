@@ -195,6 +195,113 @@ bool to_bool(PyObject* object, const char* name) {
     });
 }
 
+std::string_view to_text(PyObject* object, const char* name, Owned& kept) {
+    if (!PyUnicode_Check(object)) converting(name, [object] { raise_not_an_instance(object, "str"); });
+    Py_ssize_t size = 0;
+    if (const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size)) return {utf8, static_cast<std::size_t>(size)};
+    PyErr_Clear();
+    kept = Owned(check(PyUnicode_AsEncodedString(object, "utf-8", "backslashreplace")));
+    return {PyBytes_AS_STRING(kept.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(kept.get()))};
+}
+
+namespace {
+
+// "1 row", "2 rows"
+std::string counted(std::size_t count, const char* noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+std::string type_name_of(PyObject* object) {
+    Owned name(check(PyType_GetQualName(Py_TYPE(object))));
+    return PyUnicode_AsUTF8(name.get());
+}
+
+// The texts are built only on failure: a successful conversion allocates nothing.
+struct RowsExpected {
+    const char* name;
+    std::size_t rows;
+    std::size_t columns;
+
+    std::string expected() const {
+        return "expected a sequence of " + std::to_string(rows) + " rows of " + std::to_string(columns) + " floats";
+    }
+    [[noreturn]] void not_a_sequence(const std::string& instead) const {
+        converting(name, [&] { raise(PyExc_TypeError, (expected() + ", " + instead).c_str()); });
+        throw ErrorAlreadySet{};
+    }
+    [[noreturn]] void wrong_count(const std::string& got) const {
+        raise(PyExc_ValueError, (std::string("argument '") + name + "': " + expected() + ", got " + got).c_str());
+    }
+    // The length of a sequence; a length that fails is reported as an error of the argument.
+    std::size_t length(PyObject* sequence) const {
+        const Py_ssize_t length = PySequence_Size(sequence);
+        if (length < 0) converting(name, [] { throw ErrorAlreadySet{}; });
+        return static_cast<std::size_t>(length);
+    }
+};
+
+// The n items of an exact list or tuple of that length as new references; false, holding
+// nothing, for anything else. A list is read under its own lock, so that another thread cannot
+// resize it meanwhile.
+bool exact_items(PyObject* sequence, std::size_t n, Owned* items) {
+    bool taken = false;
+    if (PyTuple_CheckExact(sequence)) {
+        if (static_cast<std::size_t>(PyTuple_GET_SIZE(sequence)) == n) {
+            for (std::size_t i = 0; i < n; ++i)
+                items[i] = Owned(Py_NewRef(PyTuple_GET_ITEM(sequence, static_cast<Py_ssize_t>(i))));
+            taken = true;
+        }
+    } else if (PyList_CheckExact(sequence)) {
+        Py_BEGIN_CRITICAL_SECTION(sequence);
+        if (static_cast<std::size_t>(PyList_GET_SIZE(sequence)) == n) {
+            for (std::size_t i = 0; i < n; ++i)
+                items[i] = Owned(Py_NewRef(PyList_GET_ITEM(sequence, static_cast<Py_ssize_t>(i))));
+            taken = true;
+        }
+        Py_END_CRITICAL_SECTION();
+    }
+    return taken;
+}
+
+// Lists and tuples of exact floats, the common case, without the sequence protocol's calls;
+// false for anything else, which the general path then reads (and reports on).
+constexpr std::size_t most_read_in_place = 4;
+bool read_exact_float_rows(PyObject* object, std::size_t rows, std::size_t columns, double* out) {
+    if (rows > most_read_in_place || columns > most_read_in_place) return false;
+    Owned row_items[most_read_in_place];
+    if (!exact_items(object, rows, row_items)) return false;
+    for (std::size_t r = 0; r < rows; ++r) {
+        Owned items[most_read_in_place];
+        if (!exact_items(row_items[r].get(), columns, items)) return false;
+        for (std::size_t c = 0; c < columns; ++c) {
+            if (!PyFloat_CheckExact(items[c].get())) return false;
+            out[r * columns + c] = PyFloat_AS_DOUBLE(items[c].get());
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+void to_float_rows(PyObject* object, const char* name, std::size_t rows, std::size_t columns, double* out) {
+    if (read_exact_float_rows(object, rows, columns, out)) return;
+    const RowsExpected shape{name, rows, columns};
+    if (!PySequence_Check(object)) shape.not_a_sequence("not '" + type_name_of(object) + "'");
+    const std::size_t row_count = shape.length(object);
+    if (row_count != rows) shape.wrong_count(counted(row_count, "row"));
+    for (std::size_t r = 0; r < rows; ++r) {
+        Owned row(check(PySequence_GetItem(object, static_cast<Py_ssize_t>(r))));
+        if (!PySequence_Check(row.get()))
+            shape.not_a_sequence("but row " + std::to_string(r) + " is '" + type_name_of(row.get()) + "'");
+        const std::size_t count = shape.length(row.get());
+        if (count != columns) shape.wrong_count(counted(count, "item") + " in row " + std::to_string(r));
+        for (std::size_t c = 0; c < columns; ++c) {
+            Owned item(check(PySequence_GetItem(row.get(), static_cast<Py_ssize_t>(c))));
+            out[r * columns + c] = to_double(item.get(), name);
+        }
+    }
+}
+
 void raise_not_an_instance(PyObject* object, const char* class_name) {
     if (object == Py_None) {
         PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%s'", class_name);

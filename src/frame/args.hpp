@@ -10,8 +10,10 @@
 #include <atomic>
 #include <cstddef>
 #include <span>
+#include <string_view>
 
 #include "src/frame/errors.hpp"
+#include "src/frame/results.hpp"
 #include "src/frame/types.hpp"
 
 namespace quorvane::frame {
@@ -63,6 +65,16 @@ void rewrap_argument_error(const char* name);
 double to_double(PyObject* object, const char* name);
 std::size_t to_index(PyObject* object, const char* name);
 bool to_bool(PyObject* object, const char* name);
+
+// A str argument as UTF-8. `kept` holds what the view points into when the str has no UTF-8
+// form of its own (a lone surrogate, written as the escape \udc80): such a text still reaches the
+// callable, which refuses it by its content like any other text it does not know.
+std::string_view to_text(PyObject* object, const char* name, Owned& kept);
+
+// A sequence of `rows` sequences of `columns` floats (lists, tuples, a 2-D numpy array), read
+// row by row into `out`. A non-sequence is a TypeError, a wrong count a ValueError; both texts
+// say what was expected and what came.
+void to_float_rows(PyObject* object, const char* name, std::size_t rows, std::size_t columns, double* out);
 
 // The class-instance conversion's error, "'{T}' object is not an instance of '{C}'" (or
 // "'None' is not an instance of '{C}'"), set as TypeError without a prefix.

@@ -10,10 +10,14 @@
 //   bool           the bool conversion
 //   const V&       a class instance, borrowed for reading until the call returns
 //   V              a class instance whose value is copied and released at once
+//   std::string_view  a str, as UTF-8
+//   std::array<std::array<double, C>, R>  R sequences of C floats
 //   PyObject*      any object, examined by the function itself
 #include <Python.h>
 
+#include <array>
 #include <cstddef>
+#include <string_view>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -47,6 +51,29 @@ struct Argument<bool> {
     bool value;
     Argument(PyObject* object, const char* name) : value(to_bool(object, name)) {}
     bool get() const { return value; }
+};
+
+template <>
+struct Argument<std::string_view> {
+    Owned kept;  // the escaped UTF-8 of a str that has none of its own
+    std::string_view value;
+    Argument(PyObject* object, const char* name) : value(to_text(object, name, kept)) {}
+    std::string_view get() const { return value; }
+};
+
+template <std::size_t Rows, std::size_t Columns>
+struct Argument<std::array<std::array<double, Columns>, Rows>> {
+    static_assert(sizeof(std::array<std::array<double, Columns>, Rows>) == sizeof(double) * Rows * Columns,
+                  "the rows are read as one run of doubles");
+    std::array<std::array<double, Columns>, Rows> value;
+    Argument(PyObject* object, const char* name) { to_float_rows(object, name, Rows, Columns, value[0].data()); }
+    const std::array<std::array<double, Columns>, Rows>& get() const { return value; }
+};
+
+template <std::size_t Rows, std::size_t Columns>
+struct Argument<const std::array<std::array<double, Columns>, Rows>&>
+    : Argument<std::array<std::array<double, Columns>, Rows>> {
+    using Argument<std::array<std::array<double, Columns>, Rows>>::Argument;
 };
 
 // Any object, for a callable that examines its argument itself (borrowed for the call).

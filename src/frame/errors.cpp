@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 #include <thread>
 
@@ -27,17 +28,13 @@ void report(const char* message, const char* location) {
 }
 
 // The path from the project's root: the part from the last "src/" or "core/" on.
-std::string location_text(const SourcePoint& where) {
-    std::string file = where.file;
+const char* project_path(const char* file) noexcept {
     for (const char* root : {"/src/", "/core/"}) {
-        const auto found = file.rfind(root);
-        if (found != std::string::npos) {
-            file.erase(0, found + 1);
-            break;
-        }
+        const char* last = nullptr;
+        for (const char* found = std::strstr(file, root); found; found = std::strstr(found + 1, root)) last = found;
+        if (last) return last + 1;
     }
-    return file + ":" + std::to_string(where.line) + ":" +
-           std::to_string(where.column);
+    return file;
 }
 
 }  // namespace
@@ -80,6 +77,15 @@ void raise(PyObject* type, const char* message) {
     throw ErrorAlreadySet{};
 }
 
+void raise(PyObject* type, std::string_view message) {
+    PyObject* text = PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size()));
+    if (text) {
+        PyErr_SetObject(type, text);
+        Py_DECREF(text);
+    }
+    throw ErrorAlreadySet{};
+}
+
 void raise_borrow_conflict(const char* text) { raise(PyExc_RuntimeError, text); }
 
 namespace detail {
@@ -93,7 +99,12 @@ void translate_current_exception() noexcept {
     } catch (const std::length_error&) {  // an array larger than the address space allows
         PyErr_NoMemory();
     } catch (const InternalFailure& failure) {
-        raise_panic(failure.what(), location_text(failure.where()).c_str());
+        // Written into a fixed buffer: this runs where nothing may throw, so nothing allocates
+        // (running out of memory here must end in a Python exception, not std::terminate).
+        const SourcePoint& where = failure.where();
+        char location[512];
+        std::snprintf(location, sizeof location, "%s:%u:%u", project_path(where.file), where.line, where.column);
+        raise_panic(failure.what(), location);
     } catch (const std::exception& failure) {
         raise_panic(*failure.what() ? failure.what() : fallback_message, "native code");
     } catch (...) {

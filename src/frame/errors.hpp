@@ -10,6 +10,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <string_view>
 
 // The caller's column: clang has a builtin for it, GCC gives it only through std::source_location,
 // whose header the clang of the sanitizer builds (14, with libstdc++) cannot compile.
@@ -58,6 +59,8 @@ void raise_panic(const char* message, const char* location);
 
 // Sets `type` with `message` and throws ErrorAlreadySet.
 [[noreturn]] void raise(PyObject* type, const char* message);
+// The same for a UTF-8 text that may hold NUL characters (one that quotes what the caller gave).
+[[noreturn]] void raise(PyObject* type, std::string_view message);
 
 // Throws ErrorAlreadySet when `result` is null (a failed C API call that set an exception).
 inline PyObject* check(PyObject* result) {

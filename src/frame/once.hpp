@@ -7,6 +7,7 @@
 #include <Python.h>
 
 #include <atomic>
+#include <utility>
 
 namespace quorvane::frame {
 
@@ -16,8 +17,15 @@ public:
     constexpr OnceCell() = default;
 
     // `create` returns a new reference or null with an exception set; returns null in that case.
+    // A candidate that lost the race is handed to `discard`, which by default drops the reference.
     template <class Create>
     Object* get_or_create(Create&& create) {
+        return get_or_create(std::forward<Create>(create),
+                             [](Object* lost) { Py_DECREF(reinterpret_cast<PyObject*>(lost)); });
+    }
+
+    template <class Create, class Discard>
+    Object* get_or_create(Create&& create, Discard&& discard) {
         Object* existing = value_.load(std::memory_order_acquire);
         if (existing) return existing;
         Object* candidate = create();
@@ -25,7 +33,7 @@ public:
         if (value_.compare_exchange_strong(existing, candidate, std::memory_order_acq_rel,
                                            std::memory_order_acquire))
             return candidate;
-        Py_DECREF(reinterpret_cast<PyObject*>(candidate));
+        discard(candidate);
         return existing;
     }
 

@@ -51,6 +51,19 @@ PyObject* to_python(T&& value) {
     return new_instance(std::move(value));
 }
 
+// A result that makes its own Python object, handing over what it owns instead of copying it
+// (a batch output exported as a buffer).
+template <class T>
+concept IntoPython = requires(T&& value) {
+    { std::move(value).into_python() } -> std::same_as<PyObject*>;
+};
+
+template <IntoPython T>
+    requires(!std::is_lvalue_reference_v<T>)
+PyObject* to_python(T&& value) {
+    return std::move(value).into_python();
+}
+
 namespace detail {
 
 template <class T>

@@ -17,6 +17,15 @@ PyTypeObject* ClassType::create() {
         Py_SET_REFCNT(reinterpret_cast<PyObject*>(created), static_cast<Py_ssize_t>(UINT32_MAX) + 1);
 #endif
         return created;
+    }, [](PyTypeObject* lost) {
+#ifdef Py_GIL_DISABLED
+        // Nobody else has seen the losing candidate: this thread still owns it alone, so its
+        // immortality can be undone (Py_SET_REFCNT leaves immortal objects alone) and it is freed.
+        auto* object = reinterpret_cast<PyObject*>(lost);
+        object->ob_ref_local = 1;
+        object->ob_ref_shared = 0;
+#endif
+        Py_DECREF(reinterpret_cast<PyObject*>(lost));
     });
     if (!type) throw ErrorAlreadySet{};
     return type;

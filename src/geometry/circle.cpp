@@ -12,7 +12,13 @@ namespace quorvane::frame {
 template <>
 struct Pickled<core::Circle> {
     static constexpr const char* path = "quorvane.geometry.Circle";
-    static PyObject* placeholder_arguments() { return Py_BuildValue("(NdN)", new_instance(core::Vec3d{0.0, 0.0, 0.0}), 1.0, new_instance(core::Vec3d{0.0, 0.0, 1.0})); }
+    // Each vector is owned as soon as it exists: should the second allocation fail, the first
+    // is released.
+    static PyObject* placeholder_arguments() {
+        Owned center(new_instance(core::Vec3d{0.0, 0.0, 0.0}));
+        Owned normal(new_instance(core::Vec3d{0.0, 0.0, 1.0}));
+        return Py_BuildValue("(OdO)", center.get(), 1.0, normal.get());
+    }
 };
 }  // namespace quorvane::frame
 

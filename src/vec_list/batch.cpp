@@ -84,12 +84,16 @@ VecListValue collapse(const VecListValue& list, std::size_t axis) {
     });
 }
 
+// The quaternion is copied at the start, so it is free again while the pool works.
+VecListValue rotated(const VecListValue& list, core::Quat quat) {
+    return each_vector(list, [quat](const Vec3d& v) { return core::rotate(quat, v); });
+}
+
 // The rotated elements go into a fresh array that replaces the old one only once all of them
 // are computed, so a failure leaves the list as it was.
 frame::None rotate(VecListValue& list, core::Quat quat) {
-    Vec3dArray rotated = map_step<Vec3d>(std::span<const Vec3d>(list.items),
-                                         [quat](const Vec3d& v) { return core::rotate(quat, v); });
-    list.items.swap(rotated);
+    VecListValue result = rotated(list, quat);
+    list.items.swap(result.items);
     return {};
 }
 
@@ -133,6 +137,7 @@ constinit Parameters<0> normalize_parameters{"VecList.normalize()", {}};
 constinit Parameters<0> is_unit_parameters{"VecList.is_unit()", {}};
 constinit Parameters<1> collapse_parameters{"VecList.collapse()", {"axis"}};
 constinit Parameters<1> rotate_parameters{"VecList.rotate()", {"quat"}};
+constinit Parameters<1> rotated_parameters{"VecList.rotated()", {"quat"}};
 constinit Parameters<2> minimum_distance_to_parameters{"VecList.minimum_distance_to()", {"other", "stride"}};
 
 }  // namespace
@@ -189,6 +194,9 @@ PyObject* collapse(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
 }
 PyObject* minimum_distance_to(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame::method<minimum_distance_to_parameters, &each_element::minimum_distance_to>(self, args, nargs, kwnames);
+}
+PyObject* rotated(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame::method<rotated_parameters, &each_element::rotated>(self, args, nargs, kwnames);
 }
 // Exclusive access to the list is taken before the quaternion is examined.
 PyObject* rotate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

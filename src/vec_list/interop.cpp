@@ -1,10 +1,12 @@
 #include "src/vec_list/interop.hpp"
 
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "src/frame/bind.hpp"
 #include "src/frame/pickling.hpp"
+#include "src/vec_list/buffer_formats.hpp"
 
 namespace quorvane::binding {
 namespace {
@@ -29,6 +31,12 @@ int get_buffer(PyObject* self, Py_buffer* view, int flags) noexcept {
         if (flags & PyBUF_WRITABLE) frame::raise(PyExc_BufferError, "VecList buffers are read-only");
         auto* instance = frame::as_instance<VecListValue>(self);
         if (!instance->borrow.try_share()) frame::raise_borrow_conflict(frame::already_mutably_borrowed);
+        // The rows lie one after another: only a list of fewer than two elements is also in
+        // column-major order. A refusal gives the borrow back.
+        if ((flags & PyBUF_F_CONTIGUOUS) == PyBUF_F_CONTIGUOUS && instance->value.items.size() > 1) {
+            instance->borrow.release_shared();
+            frame::raise(PyExc_BufferError, "VecList buffers are in row-major (C) order, not Fortran order");
+        }
         auto* layout = new (std::nothrow) ViewLayout;
         if (!layout) {
             instance->borrow.release_shared();
@@ -58,6 +66,28 @@ void release_buffer(PyObject* self, Py_buffer* view) noexcept {
     frame::as_instance<VecListValue>(self)->borrow.release_shared();
 }
 
+// numpy tries the buffer export first and, should it fail, drops that error and tries
+// __array_interface__, then __array__, before it falls back to reading the object as a nested
+// sequence (which for a list held exclusively by another thread gave an array of objects).
+// Exporting again here lets a borrow conflict reach the caller, and a success is the same view.
+PyObject* to_numpy(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
+    return frame::guarded<PyObject*>(nullptr, [&] {
+        static const char* keywords[] = {"dtype", "copy", nullptr};
+        PyObject* dtype = Py_None;
+        PyObject* copy = nullptr;  // numpy 1 has no `copy` and never passes one
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OO:__array__", const_cast<char**>(keywords), &dtype, &copy))
+            throw frame::ErrorAlreadySet{};
+        frame::Owned view(frame::check(PyMemoryView_FromObject(self)));
+        frame::Owned numpy(frame::check(PyImport_ImportModule("numpy")));
+        frame::Owned asarray(frame::check(PyObject_GetAttrString(numpy.get(), "asarray")));
+        frame::Owned options(frame::check(PyDict_New()));
+        if (PyDict_SetItemString(options.get(), "dtype", dtype) < 0) throw frame::ErrorAlreadySet{};
+        if (copy && PyDict_SetItemString(options.get(), "copy", copy) < 0) throw frame::ErrorAlreadySet{};
+        frame::Owned positional(frame::check(PyTuple_Pack(1, view.get())));
+        return frame::check(PyObject_Call(asarray.get(), positional.get(), options.get()));
+    });
+}
+
 namespace {
 
 [[noreturn]] void raise_for_argument(PyObject* type, PyObject* text) {
@@ -66,12 +96,6 @@ namespace {
 }
 
 std::string_view format_of(const Py_buffer& view) { return view.format ? view.format : "B"; }
-
-// float64 in this machine's byte order, however the exporter spells it.
-bool is_native_double(const Py_buffer& view) {
-    const std::string_view format = format_of(view);
-    return view.itemsize == sizeof(double) && (format == "d" || format == "<d" || format == "=d" || format == "@d");
-}
 
 frame::Owned shape_text(const Py_buffer& view) {
     if (view.ndim == 1) return frame::Owned(frame::check(PyUnicode_FromFormat("(%zd,)", view.shape[0])));
@@ -98,7 +122,8 @@ VecListValue copy_from(PyObject* source) {
         ~Release() { PyBuffer_Release(view); }
     } release{&view};
 
-    if (!is_native_double(view)) {
+    const std::optional<ItemFormat> item_format = item_format_of(format_of(view), view.itemsize);
+    if (!item_format) {
         const std::string_view format = format_of(view);
         frame::Owned text(frame::check(PyUnicode_FromFormat(
             "expected a buffer of float64 (format 'd'), got format '%.*s' with %zd-byte items",
@@ -115,24 +140,17 @@ VecListValue copy_from(PyObject* source) {
     }
 
     const std::size_t count = static_cast<std::size_t>(rows_of_three ? view.shape[0] : view.shape[0] / 3);
-    VecListValue list{Vec3dArray(count)};
-    if (PyBuffer_IsContiguous(&view, 'C')) {
+    const bool native_double = item_format->kind == ItemFormat::Kind::floating && item_format->size == sizeof(double) &&
+                               !item_format->swapped;
+    if (native_double && PyBuffer_IsContiguous(&view, 'C')) {
+        VecListValue list{Vec3dArray(count)};
         if (count) std::memcpy(list.items.data(), view.buf, count * sizeof(core::Vec3d));
         return list;
     }
-    // Strided: element k of the flat form, or (row, column) of the two-dimensional one.
-    const auto* base = static_cast<const char*>(view.buf);
-    auto at = [&](std::size_t row, std::size_t column) {
-        const Py_ssize_t offset = rows_of_three
-                                      ? static_cast<Py_ssize_t>(row) * view.strides[0] +
-                                            static_cast<Py_ssize_t>(column) * view.strides[1]
-                                      : static_cast<Py_ssize_t>(3 * row + column) * view.strides[0];
-        double value;
-        std::memcpy(&value, base + offset, sizeof value);
-        return value;
-    };
-    for (std::size_t i = 0; i < count; ++i) list.items[i] = {at(i, 0), at(i, 1), at(i, 2)};
-    return list;
+    // Item (row, column) of the two-dimensional form, or item 3 * row + column of the flat one.
+    const ItemGrid grid = rows_of_three ? ItemGrid{static_cast<const char*>(view.buf), view.strides[0], view.strides[1]}
+                                        : ItemGrid{static_cast<const char*>(view.buf), 3 * view.strides[0], view.strides[0]};
+    return {read_vectors(grid, count, *item_format)};
 }
 
 VecListValue from_array_value(PyObject* source) { return copy_from(source); }

@@ -1,6 +1,6 @@
 #pragma once
 // VecList and the rest of the Python world: the buffer protocol (numpy, memoryview), building
-// from any float64 buffer, and pickling as one block of doubles.
+// from a buffer of numbers, and pickling as one block of doubles.
 #include <Python.h>
 
 #include "src/frame/pickling.hpp"
@@ -13,7 +13,12 @@ namespace quorvane::binding {
 int get_buffer(PyObject* self, Py_buffer* view, int flags) noexcept;
 void release_buffer(PyObject* self, Py_buffer* view) noexcept;
 
-// VecList.from_array(a): a copy of any buffer of float64 with shape (n, 3) or length 3n.
+// VecList.__array__(dtype=None, copy=None): numpy's last way in, through the buffer export
+// again, so that a list that cannot be exported fails instead of becoming an array of objects.
+PyObject* to_numpy(PyObject* self, PyObject* args, PyObject* kwargs) noexcept;
+
+// VecList.from_array(a): a copy of any buffer of shape (n, 3) or length 3n holding float64 (either
+// byte order), float32 or integers of 1, 2, 4 or 8 bytes.
 PyObject* from_array(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
 
 // Pickle state: the elements as little-endian doubles; from protocol 5 on, an out-of-band

@@ -8,6 +8,7 @@
 #include "src/frame/bind.hpp"
 #include "src/frame/float_text.hpp"
 #include "src/vec3d.hpp"
+#include "src/vec_list/array_batch.hpp"
 #include "src/vec_list/batch.hpp"
 #include "src/vec_list/interop.hpp"
 #include "src/vec_list/steps.hpp"
@@ -212,8 +213,31 @@ PyMethodDef methods[] = {
     {"is_unit", frame::as_c_function<batch::is_unit>(), fastcall, "is_unit($self)\n--\n\n"},
     {"collapse", frame::as_c_function<batch::collapse>(), fastcall, "collapse($self, axis)\n--\n\n"},
     {"rotate", frame::as_c_function<batch::rotate>(), fastcall, "rotate($self, quat)\n--\n\n"},
+    {"rotated", frame::as_c_function<batch::rotated>(), fastcall, "rotated($self, quat)\n--\n\n"},
     {"minimum_distance_to", frame::as_c_function<batch::minimum_distance_to>(), fastcall,
      "minimum_distance_to($self, other, stride)\n--\n\n"},
+    // for array users: scalar results as buffers, and two lists combined element by element
+    {"dot_array", frame::as_c_function<array_batch::dot_array>(), fastcall, "dot_array($self, other)\n--\n\n"},
+    {"distance_to_array", frame::as_c_function<array_batch::distance_to_array>(), fastcall,
+     "distance_to_array($self, other)\n--\n\n"},
+    {"distance_squared_array", frame::as_c_function<array_batch::distance_squared_array>(), fastcall,
+     "distance_squared_array($self, other)\n--\n\n"},
+    {"magnitude_array", frame::as_c_function<array_batch::magnitude_array>(), fastcall, "magnitude_array($self)\n--\n\n"},
+    {"is_unit_array", frame::as_c_function<array_batch::is_unit_array>(), fastcall, "is_unit_array($self)\n--\n\n"},
+    {"add_elementwise", frame::as_c_function<array_batch::add_elementwise>(), fastcall,
+     "add_elementwise($self, other)\n--\n\n"},
+    {"sub_elementwise", frame::as_c_function<array_batch::sub_elementwise>(), fastcall,
+     "sub_elementwise($self, other)\n--\n\n"},
+    {"cross_elementwise", frame::as_c_function<array_batch::cross_elementwise>(), fastcall,
+     "cross_elementwise($self, other)\n--\n\n"},
+    {"dot_elementwise", frame::as_c_function<array_batch::dot_elementwise>(), fastcall,
+     "dot_elementwise($self, other)\n--\n\n"},
+    {"distance_to_elementwise", frame::as_c_function<array_batch::distance_to_elementwise>(), fastcall,
+     "distance_to_elementwise($self, other)\n--\n\n"},
+    {"distance_squared_elementwise", frame::as_c_function<array_batch::distance_squared_elementwise>(), fastcall,
+     "distance_squared_elementwise($self, other)\n--\n\n"},
+    {"__array__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(to_numpy)), METH_VARARGS | METH_KEYWORDS,
+     "__array__($self, dtype=None, copy=None)\n--\n\n"},
     frame::reduce_ex_definition<VecListValue>(),
     frame::set_state_definition<VecListValue>(),
     {nullptr, nullptr, 0, nullptr},

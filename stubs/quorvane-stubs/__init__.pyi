@@ -1,6 +1,6 @@
 import builtins
 import collections.abc
-from typing import ClassVar, final
+from typing import Any, ClassVar, final
 
 from . import geometry as geometry
 
@@ -95,6 +95,144 @@ class Quat:
     def to_axis_angle(self) -> tuple[Vec3d, AngleRadians]: ...
     def to_rotation_matrix(self) -> list[list[float]]: ...
     def rotate(self, v: Vec3d) -> Vec3d: ...
+    @staticmethod
+    def from_active(w: float, x: float, y: float, z: float) -> Quat:
+        """The Quat that rotates as the active unit quaternion (w, x, y, z) does.
+
+        Active quaternions rotate v as p * v * conj(p) (scipy's Rotation with the scalar moved
+        first, PyGLM, Eigen, ROS); a Quat stores the conjugate, so the vector part's signs flip.
+
+        Args:
+            w, x, y, z: the active quaternion, scalar first.
+
+        Returns:
+            A new Quat (w, -x, -y, -z).
+
+        Example:
+            >>> Quat.from_active(0.7071067811865476, 0.0, 0.0, 0.7071067811865475).rotate(Vec3d(1, 0, 0))
+            Vec3d(0.0000000000000002220446049250313, 1, 0)
+        """
+    def to_active(self) -> tuple[float, float, float, float]:
+        """The active quaternion of the same rotation, for other libraries.
+
+        Returns:
+            The tuple (w, -i, -j, -k); Quat.from_active(*q.to_active()) gives q's exact bits.
+
+        Example:
+            >>> Quat(0.5, -0.5, -0.5, -0.5).to_active()
+            (0.5, 0.5, 0.5, 0.5)
+        """
+    def then(self, other: Quat) -> Quat:
+        """The rotation by this quaternion followed by the rotation by `other`.
+
+        Args:
+            other: the rotation applied second.
+
+        Returns:
+            A new Quat, the Hamilton product self * other: q.then(r).rotate(v) equals
+            r.rotate(q.rotate(v)) up to rounding.
+
+        Example:
+            >>> z90 = Quat.from_axis_angle(Vec3d(0, 0, 1), AngleRadians.half_pi())
+            >>> z90.then(z90).rotate(Vec3d(1, 0, 0))
+            Vec3d(-1, 0.0000000000000004440892098500626, 0)
+        """
+    def inverse(self) -> Quat:
+        """The conjugate divided by the squared magnitude: the opposite rotation.
+
+        Returns:
+            A new Quat; the zero quaternion gives four NaN.
+
+        Example:
+            >>> Quat(2, 0, 0, 0).inverse()
+            Quat(0.5, -0, -0, -0)
+        """
+    def slerp(self, other: Quat, t: float) -> Quat:
+        """Spherical linear interpolation from this rotation to `other`, along the shorter arc.
+
+        Args:
+            other: where t = 1 arrives (negated first when that is the shorter way).
+            t: the fraction of the arc, 0 at self and 1 at other.
+
+        Returns:
+            A new Quat, unit for unit inputs.
+
+        Example:
+            >>> z90 = Quat.from_axis_angle(Vec3d(0, 0, 1), AngleRadians.half_pi())
+            >>> Quat.identity().slerp(z90, 0.5)
+            Quat(0.9238795325112868, 0, 0, -0.3826834323650898)
+        """
+    @staticmethod
+    def from_rotation_matrix(matrix: collections.abc.Sequence[collections.abc.Sequence[float]]) -> Quat:
+        """The quaternion whose to_rotation_matrix() is `matrix`, up to sign.
+
+        That is the transpose of the matrix that rotate() applies to column vectors.
+
+        Args:
+            matrix: three rows of three floats (lists, tuples, a numpy array); not checked for
+                being a rotation, and the result is not normalised.
+
+        Returns:
+            A new Quat.
+
+        Raises:
+            TypeError: matrix is not a sequence of sequences of floats.
+            ValueError: it has not three rows of three.
+
+        Example:
+            >>> Quat.from_rotation_matrix([[0, 1, 0], [-1, 0, 0], [0, 0, 1]])
+            Quat(0.7071067811865476, 0, 0, -0.7071067811865475)
+        """
+    @staticmethod
+    def from_euler(seq: str, a: AngleRadians, b: AngleRadians, c: AngleRadians) -> Quat:
+        """The rotation by three angles about the axes of `seq`, as scipy's Rotation.from_euler.
+
+        Args:
+            seq: three of x, y, z with no axis twice in a row: lower case for rotations about the
+                fixed axes in the order written (extrinsic), upper case for rotations about the
+                axes as the earlier rotations left them (intrinsic).
+            a, b, c: the angles about the first, second and third axis.
+
+        Returns:
+            A new Quat.
+
+        Raises:
+            ValueError: seq is not such a sequence.
+
+        Example:
+            >>> Quat.from_euler("zyx", AngleRadians.half_pi(), AngleRadians(0), AngleRadians(0)).rotate(Vec3d(1, 0, 0))
+            Vec3d(0.0000000000000002220446049250313, 1, 0)
+        """
+    def to_euler(self, seq: str) -> tuple[AngleRadians, AngleRadians, AngleRadians]:
+        """Angles that Quat.from_euler(seq, ...) turns back into this rotation.
+
+        Args:
+            seq: as for from_euler.
+
+        Returns:
+            Three new AngleRadians: the first and third in [-pi, pi], the second in
+            [-pi/2, pi/2] (three different axes) or [0, pi] (first axis = third axis). At gimbal
+            lock the angle applied last is 0.
+
+        Example:
+            >>> Quat.from_axis_angle(Vec3d(0, 0, 1), AngleRadians(0.5)).to_euler("xyz")
+            (0 radians, 0 radians, 0.5 radians)
+        """
+    @staticmethod
+    def rotation_between(a: Vec3d, b: Vec3d) -> Quat:
+        """The shortest rotation that turns the direction of `a` onto the direction of `b`.
+
+        Args:
+            a, b: non-zero vectors; only their directions matter.
+
+        Returns:
+            A new unit Quat; rotate(a) is parallel to b and as long as a. Opposite directions
+            give a half turn about an axis perpendicular to a.
+
+        Example:
+            >>> Quat.rotation_between(Vec3d(2, 0, 0), Vec3d(0, 0, 5)).rotate(Vec3d(2, 0, 0))
+            Vec3d(0.0000000000000004440892098500626, 0, 2)
+        """
     def __eq__(self, other: object) -> bool: ...
     def __ne__(self, other: object) -> bool: ...
     def __lt__(self, other: object) -> bool: ...
@@ -125,7 +263,51 @@ class VecList:
     def is_unit(self) -> builtins.list[bool]: ...
     def collapse(self, axis: int) -> VecList: ...
     def rotate(self, quat: Quat) -> None: ...
+    def rotated(self, quat: Quat) -> VecList:
+        """A new list of every element rotated by `quat`, exactly as Quat.rotate rotates it.
+
+        The list itself is only read and stays as it is (rotate changes it in place).
+
+        Args:
+            quat: the rotation; it is not normalised first.
+
+        Returns:
+            A new VecList of the same length.
+
+        Example:
+            >>> VecList([Vec3d(1, 2, 3)]).rotated(Quat(0, 0, 0, 1)).to_array()
+            [[-1.0, -2.0, 3.0]]
+        """
     def minimum_distance_to(self, other: Vec3d, stride: int) -> tuple[int, float]: ...
+    def dot_array(self, other: Vec3d) -> memoryview:
+        """`dot(other)` as a writable memoryview of format "d" and shape (n,) over the result array
+        itself: numpy.asarray() of it shares the memory, and it keeps no borrow of the list."""
+    def distance_to_array(self, other: Vec3d) -> memoryview:
+        """`distance_to(other)` as a memoryview of format "d" and shape (n,), bit for bit."""
+    def distance_squared_array(self, other: Vec3d) -> memoryview:
+        """`distance_squared(other)` as a memoryview of format "d" and shape (n,), bit for bit."""
+    def magnitude_array(self) -> memoryview:
+        """`magnitude()` as a memoryview of format "d" and shape (n,), bit for bit."""
+    def is_unit_array(self) -> memoryview:
+        """`is_unit()` as a memoryview of format "?" and shape (n,)."""
+    def add_elementwise(self, other: VecList) -> VecList:
+        """A new list whose element i is `self[i] + other[i]`; ValueError if the lengths differ."""
+    def sub_elementwise(self, other: VecList) -> VecList:
+        """A new list whose element i is `self[i] - other[i]`; ValueError if the lengths differ."""
+    def cross_elementwise(self, other: VecList) -> VecList:
+        """A new list whose element i is `self[i].cross(other[i])`; ValueError if the lengths differ."""
+    def dot_elementwise(self, other: VecList) -> memoryview:
+        """`self[i].dot(other[i])` for every i, as a memoryview of format "d" and shape (n,);
+        ValueError if the lengths differ."""
+    def distance_to_elementwise(self, other: VecList) -> memoryview:
+        """`self[i].distance_to(other[i])` for every i, as a memoryview of format "d" and shape (n,);
+        ValueError if the lengths differ."""
+    def distance_squared_elementwise(self, other: VecList) -> memoryview:
+        """`self[i].distance_squared(other[i])` for every i, as a memoryview of format "d" and
+        shape (n,); ValueError if the lengths differ."""
+    def __array__(self, dtype: Any = None, copy: bool | None = None) -> Any:
+        """numpy's conversion when the buffer export fails: it exports again, so a list held by
+        another thread raises the borrow RuntimeError instead of becoming an array of objects."""
     def __buffer__(self, flags: int, /) -> memoryview: ...
     def __release_buffer__(self, buffer: memoryview, /) -> None: ...
     def __len__(self) -> int: ...

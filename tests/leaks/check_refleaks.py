@@ -161,6 +161,8 @@ SAMPLES: dict[str, Callable[[], object]] = {
     "VecListIterator": lambda: iter(VecList(three_vectors())),
     "Sequence[Vec3d]": three_vectors,
     "Buffer": lambda: array.array("d", [1, 2, 3, 4, 5, 6]),
+    "str": lambda: "zyx",
+    "Sequence[Sequence[float]]": lambda: [[0.0, 1.0, 0.0], [-1.0, 0.0, 0.0], (0.0, 0.0, 1.0)],
 }
 
 REFUSED: dict[str, list[Callable[[], object]]] = {
@@ -170,6 +172,11 @@ REFUSED: dict[str, list[Callable[[], object]]] = {
     "Sequence[Vec3d]": [lambda: "abc", lambda: {Vec3d(1, 2, 3)}, lambda: [Vec3d(1, 2, 3), 5.5],
                         lambda: (Vec3d(1, 2, 3), object()), lambda: None,
                         FailingSequence, failing_iteration, lambda: (v for v in three_vectors())],
+    "str": [lambda: "xxy", lambda: "x\udc80z", lambda: b"xyz", lambda: None, lambda: 5.5],
+    "Sequence[Sequence[float]]": [lambda: [[1.0, 2.0, 3.0]], lambda: [[1.0, 2.0, 3.0]] * 4, lambda: [[1.0, 2.0]] * 3,
+                                  lambda: [[1.0, 2.0, 3.0], 5.5, [1.0, 2.0, 3.0]],
+                                  lambda: [[1.0, 2.0, 3.0], [1.0, FailingFloat(), 3.0], [1.0, 2.0, 3.0]],
+                                  lambda: [FailingSequence(), [1.0, 2.0, 3.0], [1.0, 2.0, 3.0]], lambda: None],
     "Buffer": [lambda: [[1.0, 2.0, 3.0]], lambda: b"x" * 24, lambda: array.array("d", [1, 2, 3, 4]),
                lambda: array.array("f", [1, 2, 3]), lambda: None],
 }
@@ -491,7 +498,11 @@ def batch_operations(items: VecList, other: Vec3d) -> list[object]:
     return [items.normalize(), items.magnitude(), items.is_unit(), items.to_array(), repr(items),
             items.dot(other), items.cross(other), items.distance_to(other), items.distance_squared(other),
             items * 2.0, 2.0 * items, items / 3.0, items + other, items - other, items.collapse(2), items.list,
-            VecList(items), items.rotate(Quat(0.5, 0.5, 0.5, 0.5))]
+            VecList(items), items.dot_array(other), items.distance_to_array(other),
+            items.distance_squared_array(other), items.magnitude_array(), items.is_unit_array(),
+            items.add_elementwise(items), items.sub_elementwise(items), items.cross_elementwise(items),
+            items.dot_elementwise(items), items.distance_to_elementwise(items),
+            items.distance_squared_elementwise(items), items.rotate(Quat(0.5, 0.5, 0.5, 0.5))]
 
 
 def explicit_cases() -> list[Case]:
@@ -551,8 +562,20 @@ def explicit_cases() -> list[Case]:
         ("iter(iterator) is iterator", lambda: iter(iter(VecList(three_vectors())))),
         ("pickle iterator TypeError", lambda: pickle.dumps(iter(VecList(three_vectors())))),
         ("from_array(list) TypeError", lambda: VecList.from_array([[1.0, 2.0, 3.0]])),  # type: ignore[arg-type]
-        ("from_array(bytes) TypeError", lambda: VecList.from_array(b"x" * 24)),
+        ("from_array(chars) TypeError", lambda: VecList.from_array(memoryview(b"x" * 24).cast("c"))),
+        ("from_array(float32, int16, big-endian int64)",
+         lambda: [VecList.from_array(array.array(code, range(6))) for code in "fhq"]
+         + [VecList.from_array(memoryview(bytes(range(48))).cast("B").cast("Q", [2, 3]))]),
+        ("add_elementwise of other lengths ValueError",
+         lambda: VecList(three_vectors()).add_elementwise(VecList.empty())),
+        ("dot_elementwise of other lengths ValueError",
+         lambda: VecList(three_vectors()).dot_elementwise(VecList.empty())),
+        ("dot_elementwise(Vec3d) TypeError", lambda: VecList(three_vectors()).dot_elementwise(p)),  # type: ignore[arg-type]
+        ("__array__ while a view is alive", lambda: ((v := VecList(three_vectors())), (m := memoryview(v)),
+                                                     v.__array__())),
         ("from_array(4 doubles) ValueError", lambda: VecList.from_array(array.array("d", [1, 2, 3, 4]))),
+        ("Fortran-order buffer request BufferError",
+         lambda: VecList(three_vectors()).__buffer__(inspect.BufferFlags.F_CONTIGUOUS)),
         ("live view blocks append", lambda: ((v := VecList(three_vectors())), (m := memoryview(v)),
                                              v.append(Vec3d(0, 0, 0)))),
         ("circle_circle no intersection ValueError", lambda: geometry.circle_circle(unit_circle(), far_circle())),

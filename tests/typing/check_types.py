@@ -63,7 +63,38 @@ except TypeError:
 else:
     raise AssertionError("Vec3d.dot(int) was accepted")
 
+# VecList for array users: buffers and element-by-element combinations
+points = quorvane.VecList([a, b])
+assert_type(points.dot_array(b), memoryview)
+assert_type(points.is_unit_array(), memoryview)
+assert_type(points.cross_elementwise(points), quorvane.VecList)
+assert_type(points.distance_to_elementwise(points), memoryview)
+assert points.dot_elementwise(points).tolist() == [a.dot(a), b.dot(b)]
+assert_type(quorvane.VecList.from_array(memoryview(bytes(24)).cast("f")), quorvane.VecList)
+try:
+    points.add_elementwise(a)  # type: ignore[arg-type]
+except TypeError:
+    pass
+else:
+    raise AssertionError("VecList.add_elementwise(Vec3d) was accepted")
+
 # the submodule is an attribute of the module
 assert_type(geometry.__name__, str)
 assert geometry is quorvane.geometry
 assert geometry.__name__ == "quorvane.geometry"
+
+# rotations, and how they leave and enter other libraries' conventions
+q = quorvane.Quat.from_euler("xyz", quorvane.AngleRadians(0.1), quorvane.AngleRadians(0.2), quorvane.AngleRadians(0.3))
+assert_type(q.then(q.inverse()).slerp(q, 0.5), quorvane.Quat)
+assert_type(q.to_active(), tuple[float, float, float, float])
+assert_type(quorvane.Quat.from_active(*q.to_active()), quorvane.Quat)
+assert_type(q.to_euler("ZYX"), tuple[quorvane.AngleRadians, quorvane.AngleRadians, quorvane.AngleRadians])
+assert_type(quorvane.Quat.from_rotation_matrix(q.to_rotation_matrix()), quorvane.Quat)
+assert_type(quorvane.Quat.rotation_between(a, b), quorvane.Quat)
+assert_type(quorvane.VecList([a, b]).rotated(q), quorvane.VecList)
+try:
+    quorvane.Quat.from_euler("xyz", 0.1, 0.2, 0.3)  # type: ignore[arg-type]
+except TypeError:
+    pass
+else:
+    raise AssertionError("Quat.from_euler with float angles was accepted")
