@@ -6,7 +6,8 @@ The scanner reports in its own frame, turned 30 degrees about an axis tipped off
 the demo brings the cloud into the site frame with a quaternion, finds the point nearest to a
 drone hovering over the patch, measures ranges and surface normals in batch, locates the drone
 from its ranges to two beacons (circle_circle) and drops a plumb line from it onto the patch's
-mean plane (plane_line). Every step is timed on this machine, beside the same step in numpy.
+mean plane (plane_line). Every step is timed on this machine, beside the same step in numpy:
+both sides warmed up, then the fastest of several runs, the two sides taking turns.
 
 Run it with ./scripts/demo.sh, or with any interpreter that has quorvane installed:
     python examples/demo.py [--points N] [--stride S] [--seed S]
@@ -47,6 +48,10 @@ NOISE_M = 0.02
 EPSILON = 2.0**-52  # is_unit's tolerance: |length - 1| < EPSILON
 NO_NUMPY = "numpy not installed"
 SHORT_STEP_CALLS = 10_000  # circle_circle and plane_line take well under a microsecond each
+TIMED_RUNS = 5  # per side and step, after one untimed warm-up run
+# A pause before every run: idle worker threads (quorvane's pool, numpy's OpenBLAS) spin a little
+# before they sleep, and would otherwise take cores from the other side's run that follows.
+SETTLE_S = 0.02
 
 # The scanner's frame, seen from the site: 30 degrees about an axis a few degrees off vertical.
 SCANNER_AXIS = Vec3d(0.05, 0.03, 1.0).normalize()
@@ -119,14 +124,14 @@ class NumpySide:
         best = int(squared.argmin())
         return start + best, float(np.sqrt(squared[best]))
 
-    def distances(self, to: Vec3d) -> list[float]:
-        return list(np.linalg.norm(self.cloud - as_array(to), axis=1).tolist())
+    def distances(self, to: Vec3d) -> Any:
+        return np.linalg.norm(self.cloud - as_array(to), axis=1)
 
     def normalize(self) -> Any:
         return self.raw_normals / np.linalg.norm(self.raw_normals, axis=1)[:, None]
 
-    def is_unit(self) -> list[bool]:
-        return list((np.abs(np.linalg.norm(self.normals, axis=1) - 1.0) < EPSILON).tolist())
+    def is_unit(self) -> Any:
+        return np.abs(np.linalg.norm(self.normals, axis=1) - 1.0) < EPSILON
 
     @staticmethod
     def circle_circle(first: geometry.Circle, second: geometry.Circle) -> tuple[Any, Any]:
@@ -148,16 +153,15 @@ class NumpySide:
         return pa + (pb - pa) * t
 
 
-def best_of(work: Callable[[], T], repeat: int) -> tuple[T, float]:
-    """work()'s result (of its last run) and the fastest of `repeat` runs, in seconds."""
-    best = math.inf
-    while True:
-        start = time.perf_counter()
+def time_calls(work: Callable[[], T], calls: int) -> tuple[T, float]:
+    """work()'s result (of its last call) and the seconds per call of `calls` calls in a row,
+    timed after a pause that lets the threads of the previous run go to sleep."""
+    time.sleep(SETTLE_S)
+    start = time.perf_counter()
+    result = work()
+    for _ in range(calls - 1):
         result = work()
-        best = min(best, time.perf_counter() - start)
-        repeat -= 1
-        if repeat <= 0:
-            return result, best
+    return result, (time.perf_counter() - start) / calls
 
 
 @dataclass
@@ -176,15 +180,25 @@ class Stopwatch:
         self.timings: list[Timing] = []
 
     def step(self, name: str, ours: Callable[[], T], theirs: Callable[[NumpySide], object] | None,
-             repeat: int = 3, calls: int = 1) -> T:
-        """Times ours() and theirs(numpy side); returns ours()' result. With calls above 1 each
-        side runs that many times per timing and the figures are per call."""
-        result, ours_s = best_of(lambda: [ours() for _ in range(calls)][-1], repeat)
-        theirs_s = None
+             calls: int = 1) -> T:
+        """Times ours() and theirs(numpy side) by turns, so that both meet the same state of the
+        machine: one untimed warm-up run each (first touches of memory, sleeping worker threads),
+        then the fastest of TIMED_RUNS runs each. Returns ours()' result. With calls above 1 each
+        run makes that many calls and the figures are per call."""
         peer = self.peer
-        if peer is not None and theirs is not None:
-            theirs_s = best_of(lambda: [theirs(peer) for _ in range(calls)], repeat)[1] / calls
-        self.timings.append(Timing(name, ours_s / calls, theirs_s, calls))
+        numpy_work = None if peer is None or theirs is None else (lambda: theirs(peer))
+
+        def both_sides() -> tuple[T, float, float]:
+            result, ours_run = time_calls(ours, calls)
+            theirs_run = math.inf if numpy_work is None else time_calls(numpy_work, calls)[1]
+            return result, ours_run, theirs_run
+
+        result = both_sides()[0]  # the warm-up, not counted
+        ours_s = theirs_s = math.inf
+        for _ in range(TIMED_RUNS):
+            result, ours_run, theirs_run = both_sides()
+            ours_s, theirs_s = min(ours_s, ours_run), min(theirs_s, theirs_run)
+        self.timings.append(Timing(name, ours_s, None if numpy_work is None else theirs_s, calls))
         return result
 
     def print_table(self) -> None:
@@ -192,9 +206,10 @@ class Stopwatch:
         for t in self.timings:
             label = t.step + (" (per call)" if t.calls > 1 else "")
             print(f"  {label:54s} {duration(t.quorvane_s):>11s}  {duration(t.numpy_s):>13s}")
+        print(f"each figure: the fastest of {TIMED_RUNS} runs after a warm-up run, the two sides taking turns.")
         if self.peer:
-            print("fastest of 3 runs (rotate: one run). numpy's results become Python lists where quorvane's are")
-            print("lists (ranges, unit tests), so that both sides hand back the same kind of object.")
+            print("Both sides hand back arrays: quorvane's _array methods return buffers that numpy reads without")
+            print("a copy, and rotated() a new list, as numpy's matrix product gives a new array.")
 
 
 def duration(seconds: float | None) -> str:
@@ -240,17 +255,17 @@ def main() -> None:
         objects, raw_normals = terrain_without_numpy(n, args.seed)
         cloud = watch.step("load the cloud (VecList from Vec3d objects)", lambda: VecList(objects), None)
     columns, lines = raster(n)
-    heights = cloud.dot(Vec3d.k())
+    heights = cloud.dot_array(Vec3d.k())
     print(f"\nthe cloud        {n:,} points: {lines} scan lines of {columns}, {SPACING_M:g} m apart; "
           f"heights {min(heights):.2f} m .. {max(heights):.2f} m")
 
     # What the scanner delivered is that cloud seen from its turned frame; turn it back.
     to_site = Quat.from_axis_angle(SCANNER_AXIS, SCANNER_TURN.to_radians())
     original = cloud.list if not peer else []
-    cloud.rotate(to_site.conjugate())  # a unit quaternion's conjugate turns the other way
+    delivered = cloud.rotated(to_site.conjugate())  # a unit quaternion's conjugate turns the other way
     if peer:
-        peer.delivered, peer.matrix = np.array(cloud), np.array(to_site.to_rotation_matrix())
-    watch.step("rotate into the site frame (rotate)", lambda: cloud.rotate(to_site), NumpySide.rotate, repeat=1)
+        peer.delivered, peer.matrix = np.array(delivered), np.array(to_site.to_rotation_matrix())
+    cloud = watch.step("rotate into the site frame (rotated)", lambda: delivered.rotated(to_site), NumpySide.rotate)
     print(f"rotation         {SCANNER_TURN!r} about {SCANNER_AXIS!r}:\n                 {to_site!r}")
     if peer:
         peer.cloud = np.asarray(cloud)  # zero-copy and read-only; it holds a read borrow while it lives
@@ -283,14 +298,14 @@ def main() -> None:
         print(f"                 numpy's two-pass search finds the same points at the same distances: {agrees}")
 
     # Ranges from the mast and unit normals of the ground, in batch.
-    ranges = watch.step("ranges from the mast (distance_to)", lambda: cloud.distance_to(MAST),
+    ranges = watch.step("ranges from the mast (distance_to_array)", lambda: cloud.distance_to_array(MAST),
                         lambda p: p.distances(MAST))
-    near = sum(1 for r in cloud.distance_to(drone) if r < 10.0)
+    near = sum(1 for r in cloud.distance_to_array(drone) if r < 10.0)
     print(f"ranges           from the mast at {MAST!r}: {min(ranges):.2f} m .. {max(ranges):.2f} m; "
           f"{near:,} points within 10 m of the drone")
     normals = watch.step("surface normals (normalize)", raw_normals.normalize, NumpySide.normalize)
-    units = watch.step("unit normals (is_unit)", normals.is_unit, NumpySide.is_unit)
-    steepest = math.degrees(math.acos(min(normals.dot(Vec3d.k()))))
+    units = watch.step("unit normals (is_unit_array)", normals.is_unit_array, NumpySide.is_unit)
+    steepest = math.degrees(math.acos(min(normals.dot_array(Vec3d.k()))))
     print(f"normals          {len(normals):,} surface normals, the ground at most {steepest:.1f} degrees steep; "
           f"is_unit holds for {sum(units):,}:\n                 the others' computed length is a few rounding steps "
           f"from 1, outside the strict |length - 1| < 2**-52")

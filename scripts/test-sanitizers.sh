@@ -164,7 +164,8 @@ part_tsan() {
 log_path=$reports/tsan suppressions=$quorvane_root/tests/sanitizers/tsan.supp"
     # Tests that start threads or processes of their own are already concurrent: the plugin runs
     # those once. It finds them by the calls below in the test or in what the test calls (two
-    # levels deep). doctest swaps sys.stdout while it runs, so the doc pages run once too.
+    # levels deep). doctest swaps sys.stdout while it runs, so the doc pages and the stubs'
+    # examples run once too.
     local unsafe="threading.Thread
 concurrent.futures.ThreadPoolExecutor
 subprocess.run
@@ -175,6 +176,7 @@ os.fork
 multiprocessing.Process
 doctest.testfile
 doctest.testmod
+doctest.DocTestRunner
 conftest.race"
     # QUORVANE_TEST_WORK: a fifth of the work in the tests with large inputs and long loops, and
     # five times their time limits; calls run many times slower here.

@@ -50,10 +50,15 @@ pytest_in() {    # pytest_in VENV [PYTEST ARGS...]
     "$venv/bin/python" -m pytest tests "$@"
 }
 
-typed_snippet() {
-    # The stubs as a user's type checker sees them: a typed snippet, strict, then run for real.
-    "$1/bin/python" -m mypy --strict tests/typing/check_types.py
-    "$1/bin/python" tests/typing/check_types.py
+type_checkers() {
+    # The stubs as a user's type checkers see them: mypy --strict and pyright on the examples, the
+    # docs' examples and a typed snippet, which then runs for real. pyright reads its settings from
+    # pyproject.toml; PYRIGHT_PYTHON_IGNORE_WARNINGS keeps it from asking PyPI for a newer release.
+    local venv=$1 checked=(examples build/typing/docs tests/typing/check_types.py)
+    "$venv/bin/python" tests/doc_pages.py build/typing/docs
+    "$venv/bin/python" -m mypy --strict "${checked[@]}"
+    PYRIGHT_PYTHON_IGNORE_WARNINGS=1 "$venv/bin/pyright" --pythonpath "$venv/bin/python" "${checked[@]}"
+    "$venv/bin/python" tests/typing/check_types.py
 }
 
 main() {
@@ -89,7 +94,8 @@ main() {
             "$venv/bin/python" -m mypy.stubtest quorvane --allowlist stubs/stubtest-allowlist.txt
         stage "type stubs: stubtest of what an import cannot reach" \
             "$venv/bin/python" tests/typing/stubtest_hidden.py
-        stage "type stubs: mypy --strict on tests/typing" typed_snippet "$venv"
+        stage "type checkers: mypy --strict and pyright on examples/, docs/ and tests/typing" \
+            type_checkers "$venv"
         stage "README example" "$venv/bin/python" -m doctest README.md
     else
         skipped+=("Python tests, type stubs and README example (free-threaded): the module did not build")

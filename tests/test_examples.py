@@ -14,12 +14,12 @@ import pytest
 EXAMPLES = Path(__file__).resolve().parents[1] / "examples"
 STEPS = [
     "load the cloud",
-    "rotate into the site frame (rotate)",
+    "rotate into the site frame (rotated)",
     "nearest point, stride 1 (minimum_distance_to)",
     "nearest point, stride 16",
-    "ranges from the mast (distance_to)",
+    "ranges from the mast (distance_to_array)",
     "surface normals (normalize)",
-    "unit normals (is_unit)",
+    "unit normals (is_unit_array)",
     "two range circles (circle_circle) (per call)",
     "plumb line to the mean plane (plane_line) (per call)",
 ]

@@ -4,6 +4,7 @@ and every result is the one a single thread would get."""
 from __future__ import annotations
 
 import threading
+import time
 from collections.abc import Callable
 
 from conftest import race, requires_free_threading, scaled
@@ -45,12 +46,19 @@ def test_readers_see_a_consistent_list_while_a_writer_keeps_trying() -> None:
     expected_normalized = final.normalize().to_array()
     expected_nearest = vectors.minimum_distance_to(point, stride)
     expected_lines = repr(final)[1:-1].split("\n")
-    stop = threading.Event()
+    readers, wanted, attempts, rounds = 3, scaled(20, least=3), scaled(2000, least=400), scaled(500, least=100)
+    # A buffer export is a reader that is certainly there when the writer starts: its first round
+    # meets it, then it lets go.
+    held = memoryview(vectors)
 
-    def read() -> set[str]:
+    def read() -> tuple[set[str], int]:
         seen: set[str] = set()
         completed = 0
-        while completed < scaled(20, least=3):  # counted on success: a failure takes no time at all
+        # A reader stops after `wanted` reads or `attempts` tries, whichever comes first, but not
+        # before one read has gone through: certain as soon as the writer's rounds are over.
+        tried = 0
+        while (completed < wanted and tried < attempts) or not completed:
+            tried += 1
             try:
                 dots = vectors.dot(point)
                 assert n <= len(dots) and dots == expected_dot[: len(dots)]
@@ -62,30 +70,39 @@ def test_readers_see_a_consistent_list_while_a_writer_keeps_trying() -> None:
                 completed += 1
             except RuntimeError as error:
                 seen.add(str(error))
-        return seen
+                time.sleep(0)  # the writer's step is in progress: let it finish
+        return seen, completed
 
     def write() -> tuple[set[str], int]:
         seen: set[str] = set()
         added = 0
-        attempts = [lambda: vectors.rotate(IDENTITY), lambda: vectors.extend(VecList.empty())]
-        while not stop.is_set():
-            for attempt in attempts:
-                failures_of(attempt, seen)
-            if added < len(appended) and failures_of(lambda: vectors.append(appended[added]), seen):
+
+        def append() -> None:
+            nonlocal added
+            if failures_of(lambda: vectors.append(appended[added]), seen):
                 added += 1
+
+        for number in range(rounds):
+            failures_of(lambda: vectors.rotate(IDENTITY), seen)
+            failures_of(lambda: vectors.extend(VecList.empty()), seen)
+            if added < len(appended):
+                append()
+            if number == 0:
+                held.release()
+            time.sleep(0)  # the readers get their turn between rounds
+        # Until one append has gone through: certain once the readers have used their attempts.
+        while not added:
+            append()
+            time.sleep(0)
         return seen, added
 
-    def readers_then_stop() -> set[str]:
-        try:
-            return read()
-        finally:
-            stop.set()
-
-    *reader_errors, (writer_errors, added) = race([read, read, readers_then_stop, write])
-    for errors in reader_errors:
+    *reader_results, (writer_errors, added) = race([read] * readers + [write])
+    for errors, completed in reader_results:
         assert errors <= {"Already mutably borrowed"}
+        assert completed >= 1
     assert writer_errors <= {"Already borrowed"}
     assert writer_errors, "the writer never met a reader"
+    assert 1 <= added <= len(appended)
     assert vectors.to_array() == final.to_array()[: n + added]
 
 

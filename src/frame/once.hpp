@@ -7,7 +7,7 @@
 #include <Python.h>
 
 #include <atomic>
-#include <utility>
+#include <thread>
 
 namespace quorvane::frame {
 
@@ -17,15 +17,8 @@ public:
     constexpr OnceCell() = default;
 
     // `create` returns a new reference or null with an exception set; returns null in that case.
-    // A candidate that lost the race is handed to `discard`, which by default drops the reference.
     template <class Create>
     Object* get_or_create(Create&& create) {
-        return get_or_create(std::forward<Create>(create),
-                             [](Object* lost) { Py_DECREF(reinterpret_cast<PyObject*>(lost)); });
-    }
-
-    template <class Create, class Discard>
-    Object* get_or_create(Create&& create, Discard&& discard) {
         Object* existing = value_.load(std::memory_order_acquire);
         if (existing) return existing;
         Object* candidate = create();
@@ -33,14 +26,41 @@ public:
         if (value_.compare_exchange_strong(existing, candidate, std::memory_order_acq_rel,
                                            std::memory_order_acquire))
             return candidate;
-        discard(candidate);
+        Py_DECREF(reinterpret_cast<PyObject*>(candidate));
         return existing;
+    }
+
+    // The same, for a value that must be made exactly once (one that a loser could not drop,
+    // such as an immortal object): the first caller claims the cell and creates; the others
+    // wait for it detached from the interpreter, so that they stall nobody's stop-the-world
+    // pause, and try themselves only if that creation failed.
+    template <class Create>
+    Object* get_or_create_once(Create&& create) {
+        for (;;) {
+            Object* existing = value_.load(std::memory_order_acquire);
+            if (existing) return existing;
+            bool unclaimed = false;
+            if (claimed_.compare_exchange_strong(unclaimed, true, std::memory_order_acq_rel)) {
+                Object* created = create();
+                if (created) {
+                    value_.store(created, std::memory_order_release);
+                } else {
+                    claimed_.store(false, std::memory_order_release);
+                }
+                return created;
+            }
+            Py_BEGIN_ALLOW_THREADS
+            while (!value_.load(std::memory_order_acquire) && claimed_.load(std::memory_order_acquire))
+                std::this_thread::yield();
+            Py_END_ALLOW_THREADS
+        }
     }
 
     Object* get() const { return value_.load(std::memory_order_acquire); }
 
 private:
     std::atomic<Object*> value_{nullptr};
+    std::atomic<bool> claimed_{false};
 };
 
 }  // namespace quorvane::frame

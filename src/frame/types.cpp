@@ -5,7 +5,8 @@
 namespace quorvane::frame {
 
 PyTypeObject* ClassType::create() {
-    PyTypeObject* type = cell_.get_or_create([this]() -> PyTypeObject* {
+    // Made exactly once: an immortal candidate that lost a race could never be freed.
+    PyTypeObject* type = cell_.get_or_create_once([this]() -> PyTypeObject* {
         auto* created = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec_));
         if (!created) return nullptr;
         if (finish_) finish_(created);
@@ -17,15 +18,6 @@ PyTypeObject* ClassType::create() {
         Py_SET_REFCNT(reinterpret_cast<PyObject*>(created), static_cast<Py_ssize_t>(UINT32_MAX) + 1);
 #endif
         return created;
-    }, [](PyTypeObject* lost) {
-#ifdef Py_GIL_DISABLED
-        // Nobody else has seen the losing candidate: this thread still owns it alone, so its
-        // immortality can be undone (Py_SET_REFCNT leaves immortal objects alone) and it is freed.
-        auto* object = reinterpret_cast<PyObject*>(lost);
-        object->ob_ref_local = 1;
-        object->ob_ref_shared = 0;
-#endif
-        Py_DECREF(reinterpret_cast<PyObject*>(lost));
     });
     if (!type) throw ErrorAlreadySet{};
     return type;

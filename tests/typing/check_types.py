@@ -1,15 +1,17 @@
 """quorvane as a user's type checker sees it.
 
-scripts/test.sh checks this file with `mypy --strict` against the installed stubs and then runs it,
-so every line is real use of the module and every assert_type holds at run time too. A misuse
-carries a `type: ignore[code]`: strict mode reports an ignore that is not needed, so these lines
-fail the check if the stubs stop rejecting the misuse.
+scripts/test.sh checks this file with `mypy --strict` and pyright against the installed stubs,
+then runs it, so every line is real use of the module and every assert_type holds at run time
+too. A misuse carries a `type: ignore[code]`: both checkers report an ignore that is not needed
+(mypy in strict mode, pyright by the setting in pyproject.toml), so these lines fail the check if
+the stubs stop rejecting the misuse.
 """
 
+from collections.abc import Iterator
 from typing import assert_type
 
 import quorvane
-from quorvane import Vec3d, geometry
+from quorvane import AngleRadians, Quat, Vec3d, geometry
 
 a = Vec3d(1, 2.5, -0.0)
 b = Vec3d.new_from_to(Vec3d.zero(), Vec3d(4, 5, 6))
@@ -43,6 +45,13 @@ assert_type(a.project_onto_plane(Vec3d.k()), Vec3d)
 assert_type(a.scalar_triple_product(Vec3d.i(), Vec3d.j()), float)
 assert_type(a.to_array(), list[float])
 
+# unpacking and iteration, through indexing at run time
+x, y, z = a
+assert_type(x, float)
+assert (x, y, z) == (1.0, 3.0, -0.0)
+assert_type(iter(a), Iterator[float])
+assert list(b) == [4.0, 5.0, 6.0] and 5.0 in b
+
 # comparison, hashing, text
 assert_type(a == b, bool)
 assert_type(hash(a), int)
@@ -62,6 +71,35 @@ except TypeError:
     pass
 else:
     raise AssertionError("Vec3d.dot(int) was accepted")
+
+try:
+    Vec3d.new_from_to(from_=a, to=b)  # type: ignore[call-arg]
+except TypeError:
+    pass
+else:
+    raise AssertionError("Vec3d.new_from_to accepted the keyword from_")
+
+# only angles are ordered; the other classes' orderings raise, and the stubs have none
+assert_type(sorted([AngleRadians(2), AngleRadians(1)]), list[AngleRadians])
+assert_type(AngleRadians(1) < AngleRadians(2), bool)
+try:
+    sorted([a, b])  # type: ignore[type-var]
+except TypeError:
+    pass
+else:
+    raise AssertionError("Vec3d values were ordered")
+try:
+    Quat.identity() < Quat.identity()  # type: ignore[operator]
+except TypeError:
+    pass
+else:
+    raise AssertionError("Quat values were ordered")
+try:
+    geometry.Circle.none() >= geometry.Circle.none()  # type: ignore[operator]
+except TypeError:
+    pass
+else:
+    raise AssertionError("Circle values were ordered")
 
 # VecList for array users: buffers and element-by-element combinations
 points = quorvane.VecList([a, b])
