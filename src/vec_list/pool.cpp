@@ -83,8 +83,9 @@ bool CallerLatch::wait_briefly() noexcept {
 void CallerLatch::wait() noexcept {
     std::unique_lock lock(mutex_);
     std::uint32_t expected = pending;
-    // Acquire on failure: the latch was set meanwhile, and the result must be visible.
-    if (!state_.compare_exchange_strong(expected, sleeping, std::memory_order_relaxed, std::memory_order_acquire)) {
+    // Acquire (also on failure, which C++ allows only as strong as success): when the latch was
+    // set meanwhile, the result must be visible.
+    if (!state_.compare_exchange_strong(expected, sleeping, std::memory_order_acquire, std::memory_order_acquire)) {
         return;
     }
     // Acquire: pairs with set(); the mutex alone would do, the atomic needs an order anyway.

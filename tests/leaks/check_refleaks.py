@@ -163,6 +163,9 @@ SAMPLES: dict[str, Callable[[], object]] = {
     "Buffer": lambda: array.array("d", [1, 2, 3, 4, 5, 6]),
     "str": lambda: "zyx",
     "Sequence[Sequence[float]]": lambda: [[0.0, 1.0, 0.0], [-1.0, 0.0, 0.0], (0.0, 0.0, 1.0)],
+    # __array__(dtype, copy): numpy's defaults
+    "Any": lambda: None,
+    "bool|None": lambda: None,
 }
 
 REFUSED: dict[str, list[Callable[[], object]]] = {
@@ -177,6 +180,8 @@ REFUSED: dict[str, list[Callable[[], object]]] = {
                                   lambda: [[1.0, 2.0, 3.0], 5.5, [1.0, 2.0, 3.0]],
                                   lambda: [[1.0, 2.0, 3.0], [1.0, FailingFloat(), 3.0], [1.0, 2.0, 3.0]],
                                   lambda: [FailingSequence(), [1.0, 2.0, 3.0], [1.0, 2.0, 3.0]], lambda: None],
+    "Any": [lambda: "no such dtype", object],
+    "bool|None": [lambda: "yes", lambda: 2.5],
     "Buffer": [lambda: [[1.0, 2.0, 3.0]], lambda: b"x" * 24, lambda: array.array("d", [1, 2, 3, 4]),
                lambda: array.array("f", [1, 2, 3]), lambda: None],
 }
