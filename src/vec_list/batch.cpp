@@ -11,6 +11,7 @@
 #include "src/frame/operators.hpp"
 #include "src/quat.hpp"
 #include "src/vec3d.hpp"
+#include "src/vec_list/component_steps.hpp"
 #include "src/vec_list/steps.hpp"
 #include "src/vec_list/vec_list.hpp"
 
@@ -39,11 +40,12 @@ VecListValue plus(const VecListValue& list, const Vec3d& w) {
 VecListValue minus(const VecListValue& list, const Vec3d& w) {
     return each_vector(list, [w](const Vec3d& v) { return v - w; });
 }
+// As Vec3d's `v * s` and `v / s`, component by component.
 VecListValue times(const VecListValue& list, double s) {
-    return each_vector(list, [s](const Vec3d& v) { return v * s; });
+    return {each_component(list.items, [s](double c) { return s * c; })};
 }
 VecListValue over(const VecListValue& list, double s) {
-    return each_vector(list, [s](const Vec3d& v) { return v / s; });
+    return {each_component(list.items, [s](double c) { return c / s; })};
 }
 
 // ---- methods ----

@@ -7,6 +7,7 @@
 #include "src/frame/bind.hpp"
 #include "src/vec_list/array_batch.hpp"
 #include "src/vec_list/buffer_results.hpp"
+#include "src/vec_list/component_steps.hpp"
 #include "src/vec_list/steps.hpp"
 
 namespace quorvane::binding {
@@ -14,14 +15,18 @@ namespace {
 
 using core::Vec3d;
 
-// out[i] = combine(list[i], other[i]), as one pool step over the receiver's elements.
-template <class Out, class Combine>
-BatchArray<Out> each_pair(const VecListValue& list, const VecListValue& other, Combine combine) {
+void require_same_length(const VecListValue& list, const VecListValue& other) {
     if (list.items.size() != other.items.size()) {
         PyErr_Format(PyExc_ValueError, "the lists differ in length: this list has %zu elements, other has %zu",
                      list.items.size(), other.items.size());
         throw frame::ErrorAlreadySet{};
     }
+}
+
+// out[i] = combine(list[i], other[i]), as one pool step over the receiver's elements.
+template <class Out, class Combine>
+BatchArray<Out> each_pair(const VecListValue& list, const VecListValue& other, Combine combine) {
+    require_same_length(list, other);
     const Vec3d* left = list.items.data();
     const Vec3d* right = other.items.data();
     // The step hands each item over as a reference into the receiver's array; the item's place
@@ -30,11 +35,14 @@ BatchArray<Out> each_pair(const VecListValue& list, const VecListValue& other, C
                          [left, right, combine](const Vec3d& v) { return combine(v, right[&v - left]); });
 }
 
+// As Vec3d's `a + b` and `a - b`, component by component.
 VecListValue add_elementwise(const VecListValue& list, const VecListValue& other) {
-    return {each_pair<Vec3d>(list, other, [](const Vec3d& a, const Vec3d& b) { return a + b; })};
+    require_same_length(list, other);
+    return {each_component_pair(list.items, other.items, [](double a, double b) { return a + b; })};
 }
 VecListValue sub_elementwise(const VecListValue& list, const VecListValue& other) {
-    return {each_pair<Vec3d>(list, other, [](const Vec3d& a, const Vec3d& b) { return a - b; })};
+    require_same_length(list, other);
+    return {each_component_pair(list.items, other.items, [](double a, double b) { return a - b; })};
 }
 VecListValue cross_elementwise(const VecListValue& list, const VecListValue& other) {
     return {each_pair<Vec3d>(list, other, [](const Vec3d& a, const Vec3d& b) { return core::cross(a, b); })};

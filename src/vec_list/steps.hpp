@@ -51,6 +51,13 @@ BatchArray<Out> map_step(std::span<const In> items, F&& f) {
     return output;
 }
 
+// f(begin, end) over consecutive ranges that together cover [0, n), for a step that addresses
+// its own arrays.
+template <class F>
+void range_step(std::size_t n, F&& f) {
+    pool::run_for<DetachFromInterpreter>(n, std::forward<F>(f));
+}
+
 template <class F>
 std::string join_text_step(std::size_t n, F&& append_item, std::string_view separator) {
     return pool::run_join_text<DetachFromInterpreter>(n, std::forward<F>(append_item), separator);
