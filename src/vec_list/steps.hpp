@@ -1,9 +1,9 @@
 #pragma once
 // Batch steps of the vector lists on the process-wide pool, as the binding layer runs them.
 //
-// While the pool works, the calling thread detaches from the interpreter: other Python
-// threads, and the free-threaded interpreter's stop-the-world pauses, are not held up by a long
-// step. The borrows the call holds keep the list and its operands alive and unchanged meanwhile,
+// The calling thread waits a few microseconds attached (a short step is over by then), and
+// detaches from the interpreter if the step is still running: other Python threads, and the
+// free-threaded interpreter's stop-the-world pauses, are not held up by a long step. The borrows the call holds keep the list and its operands alive and unchanged meanwhile,
 // and the workers never touch a Python object.
 #include <Python.h>
 
