@@ -238,3 +238,36 @@ def test_the_interpreter_exits_cleanly_while_a_daemon_thread_runs_a_step(size: i
                               capture_output=True, text=True, timeout=120)
         assert (done.returncode, done.stderr) == (0, "")
 
+
+
+# ---- allocations that fail one at a time ----
+
+ONE_FAILED_ALLOCATION = """
+import json, _testcapi
+from quorvane import Quat, Vec3d, VecList, geometry
+objects = [geometry.Circle(Vec3d(1, 2, 3), 2.0, Vec3d(0, 0, 1)), geometry.Plane(Vec3d(0, 0, 1), 1.0),
+           Vec3d(1, 2, 3), Quat(1, 0, 0, 0), VecList([Vec3d(1, 2, 3)])]
+outcomes = set()
+for value in objects:
+    # The first reduction in the process also creates the class reference's type.
+    for k in range(60):
+        _testcapi.set_nomemory(k, k + 1)
+        try:
+            value.__reduce_ex__(2)
+            outcomes.add("done")
+        except MemoryError:
+            outcomes.add("MemoryError")
+        except BaseException as error:
+            outcomes.add(type(error).__name__ + ": " + str(error))
+        finally:
+            _testcapi.remove_mem_hooks()
+print(json.dumps(sorted(outcomes)))
+"""
+
+
+def test_a_failed_allocation_while_pickling_is_a_memory_error() -> None:
+    pytest.importorskip("_testcapi")
+    done = subprocess.run([sys.executable, "-c", ONE_FAILED_ALLOCATION], capture_output=True, text=True,
+                          timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert json.loads(done.stdout.splitlines()[-1]) == ["MemoryError", "done"]

@@ -8,7 +8,12 @@ PyTypeObject* ClassType::create() {
     // Made exactly once: an immortal candidate that lost a race could never be freed.
     PyTypeObject* type = cell_.get_or_create_once([this]() -> PyTypeObject* {
         auto* created = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec_));
-        if (!created) return nullptr;
+        if (!created) {
+            // CPython 3.13 can fail an allocation inside type creation without setting an
+            // exception; the caller must still see one.
+            if (!PyErr_Occurred()) PyErr_NoMemory();
+            return nullptr;
+        }
         if (finish_) finish_(created);
 #ifdef Py_GIL_DISABLED
         // Every instance holds a reference to its type. With a mortal type, threads creating
