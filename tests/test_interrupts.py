@@ -42,11 +42,21 @@ def apply(make: Callable[[], Any], op: Callable[[Any, Any], Any], receiver_left:
     return op(receiver, operand) if receiver_left else op(operand, receiver)
 
 
+# Each test raises an exception object of its own: one shared object raised by several threads at
+# once (the tests also run in parallel threads) would have its traceback written concurrently.
+SERIOUS = [
+    pytest.param(lambda: KeyboardInterrupt("stop"), id="KeyboardInterrupt"),
+    pytest.param(lambda: SystemExit(3), id="SystemExit"),
+    pytest.param(GeneratorExit, id="GeneratorExit"),
+    pytest.param(MemoryError, id="MemoryError"),
+]
+
+
 @pytest.mark.parametrize(("make", "op", "receiver_left"), SCALING)
-@pytest.mark.parametrize("error", [KeyboardInterrupt("stop"), SystemExit(3), GeneratorExit(), MemoryError()],
-                         ids=lambda error: type(error).__name__)
-def test_an_interrupt_while_converting_the_operand_propagates(make: Callable[[], Any], op: Any,
-                                                              receiver_left: bool, error: BaseException) -> None:
+@pytest.mark.parametrize("make_error", SERIOUS)
+def test_an_interrupt_while_converting_the_operand_propagates(make: Callable[[], Any], op: Any, receiver_left: bool,
+                                                              make_error: Callable[[], BaseException]) -> None:
+    error = make_error()
     with pytest.raises(type(error)) as raised:
         apply(make, op, receiver_left, FloatRaises(error))
     assert raised.value is error
