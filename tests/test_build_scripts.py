@@ -16,6 +16,8 @@ BUILD_INTERPRETER = ROOT / "scripts" / "build-cpython.sh"
 
 pytestmark = [
     pytest.mark.skipif(shutil.which("bash") is None, reason="needs bash"),
+    # The tests also run from a copy of tests/ beside an installed wheel, without the scripts.
+    pytest.mark.skipif(not FIND_INTERPRETER.exists(), reason="needs the source tree's scripts"),
     # The running interpreter stands in for a cached one, so it must be free-threaded.
     pytest.mark.skipif(getattr(sys, "_is_gil_enabled", lambda: True)(), reason="needs the free-threaded interpreter"),
 ]
