@@ -14,6 +14,10 @@ from typing import Any
 import pytest
 
 free_threaded = not getattr(sys, "_is_gil_enabled", lambda: True)()
+# ThreadSanitizer ends a forked child of a multi-threaded process as soon as it starts a thread,
+# which a child that uses the worker pool must do.
+skip_under_thread_sanitizer = pytest.mark.skipif("TSAN_OPTIONS" in os.environ,
+                                                 reason="ThreadSanitizer cannot follow a forked child's new threads")
 requires_free_threading = pytest.mark.skipif(not free_threaded, reason="needs the free-threaded interpreter")
 
 # Under a sanitizer every call is many times slower. Those runs set QUORVANE_TEST_WORK to a

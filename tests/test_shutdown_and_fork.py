@@ -10,7 +10,7 @@ import textwrap
 
 import pytest
 
-from conftest import scaled
+from conftest import scaled, skip_under_thread_sanitizer
 
 # ---- the finalizing thread ----
 
@@ -113,6 +113,7 @@ FORK_DURING_STEP = """
 
 
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
+@skip_under_thread_sanitizer
 def test_a_forked_child_can_use_the_objects_of_a_step_in_flight() -> None:
     # Every fork lands while the other thread is inside a step or between two; with a long list
     # most of them land inside one, which is what used to leave the objects busy in the child.

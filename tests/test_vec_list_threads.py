@@ -7,7 +7,7 @@ import threading
 import time
 from collections.abc import Callable
 
-from conftest import race, requires_free_threading, scaled
+from conftest import race, requires_free_threading, scaled, skip_under_thread_sanitizer
 
 from quorvane import Quat, Vec3d, VecList
 
@@ -259,6 +259,7 @@ def test_many_threads_making_small_batch_calls_at_once() -> None:
     assert race([lambda t=t: small_calls_all_right(rounds, 7 * t) for t in range(8)]) == [True] * 8
 
 
+@skip_under_thread_sanitizer
 def test_a_fork_right_after_a_burst_gets_a_working_pool() -> None:
     import os
     import warnings
