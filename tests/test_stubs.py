@@ -11,12 +11,12 @@ import ast
 import doctest
 import importlib.util
 import operator
+import re
 from collections.abc import Callable, Iterator
 from pathlib import Path
 from typing import Any
 
 import pytest
-from doc_pages import IMPORTED
 
 import quorvane
 from quorvane import AngleDegrees, AngleRadians, Quat, Vec3d, VecList, geometry
@@ -79,6 +79,9 @@ def docstring_examples() -> Iterator[object]:
                 line = node.lineno if isinstance(node, ast.ClassDef | ast.FunctionDef) else 1
                 yield pytest.param(label, docstring, line, id=label)
 
+
+# A module an example imports (examples may stand indented under a heading of the docstring).
+IMPORTED = re.compile(r"^\s*>>> (?:import|from) (\w+)", re.MULTILINE)
 
 # The names an example may use without importing them, as if written inside the module.
 EXAMPLE_NAMES = {**{name: getattr(quorvane, name) for name in quorvane.__all__},
