@@ -8,9 +8,6 @@
 // and the workers never touch a Python object.
 #include <Python.h>
 
-#include <chrono>
-#include <thread>
-
 #include "src/frame/held_borrows.hpp"
 
 namespace quorvane::frame {
@@ -19,18 +16,13 @@ class DetachFromInterpreter {
 public:
     // Attached here, so finalizing already means this is the thread that finalizes (every other
     // thread is stopped for good by then) and that may attach again.
-    DetachFromInterpreter() : finalizing_thread_(Py_IsFinalizing()), state_(PyEval_SaveThread()) {}
+    DetachFromInterpreter();
     DetachFromInterpreter(const DetachFromInterpreter&) = delete;
     DetachFromInterpreter& operator=(const DetachFromInterpreter&) = delete;
     // A daemon thread whose step ends after the interpreter has begun to shut down waits here,
     // untouched, until the process exits. Should shutdown begin while it attaches, the
     // interpreter ends the thread by unwinding it, which is let through (not noexcept).
-    ~DetachFromInterpreter() noexcept(false) {
-        if (!finalizing_thread_) {
-            while (Py_IsFinalizing()) std::this_thread::sleep_for(std::chrono::seconds(1));
-        }
-        PyEval_RestoreThread(state_);
-    }
+    ~DetachFromInterpreter() noexcept(false);
 
 private:
     // Listed before the detach and withdrawn after the re-attach (members outlive the body).
