@@ -189,8 +189,7 @@ template <class Function, std::size_t Skip, std::size_t Required>
 constexpr bool optional_where_defaulted() {
     using All = parameter_types<Function>;
     return []<std::size_t... I>(std::index_sequence<I...>) {
-        return ((I + Skip < Required + Skip || is_optional<std::remove_cvref_t<std::tuple_element_t<I + Skip, All>>>::value) &&
-                ...);
+        return ((I < Required || is_optional<std::remove_cvref_t<std::tuple_element_t<I + Skip, All>>>::value) && ...);
     }(std::make_index_sequence<std::tuple_size_v<All> - Skip>{});
 }
 
@@ -263,7 +262,8 @@ struct MembersOf {
         using Parameters = detail::ParametersOf<NewText, Signature>;
         static_assert(detail::Declared<Signature>::name == std::string_view(Class<Value>::name),
                       "the constructor's signature names its class");
-        static constexpr const char* doc = detail::StaticText<detail::TextSignature<Signature, detail::Receiver::none>>::chars.data();
+        using Doc = detail::TextSignature<Signature, detail::Receiver::none>;
+        static constexpr const char* doc = detail::StaticText<Doc>::chars.data();
         static constexpr auto new_slot = &construct<Parameters::parameters, Make>;
         static void install_vectorcall(PyTypeObject* type) {
             type->tp_vectorcall = construct_vectorcall<Parameters::parameters, Make>;
