@@ -1,5 +1,6 @@
 #pragma once
-// Entry points generated from plain C++ functions.
+// Entry points generated from plain C++ functions. Members are declared through members.hpp,
+// whose one row per member names the function and its parameters and instantiates these.
 //
 // A class unit names a core function and its `Parameters`; these templates match the call,
 // borrow the receiver, convert each argument by its C++ parameter type (in declaration order),

@@ -18,9 +18,6 @@ struct OwnedArray {
     Py_ssize_t strides[1];  // one item: the export is always C-contiguous
 };
 
-// A buffer of no items still needs a valid address.
-double empty_storage[1];
-
 }  // namespace
 
 template <>
@@ -33,7 +30,7 @@ namespace {
 
 int get_buffer(PyObject* self, Py_buffer* view, int flags) noexcept {
     OwnedArray& exported = as_instance<OwnedArray>(self)->value;
-    view->buf = exported.data ? exported.data : static_cast<void*>(empty_storage);
+    view->buf = exported.data ? exported.data : static_cast<void*>(no_items);
     view->obj = Py_NewRef(self);
     view->itemsize = exported.strides[0];
     view->len = exported.shape[0] * exported.strides[0];

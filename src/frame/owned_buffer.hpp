@@ -14,6 +14,10 @@
 
 namespace quorvane::frame {
 
+// Where a buffer of no items points: it still needs a valid address (three doubles, for a
+// view of no rows of three).
+inline double no_items[3];
+
 // What the exporter keeps alive; the array itself, behind a type it need not know.
 struct OwnedStorage {
     virtual ~OwnedStorage() = default;

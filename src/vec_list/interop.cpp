@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "src/frame/bind.hpp"
+#include "src/frame/owned_buffer.hpp"
 #include "src/frame/pickling.hpp"
 #include "src/vec_list/buffer_formats.hpp"
 
@@ -19,9 +20,6 @@ struct ViewLayout {
 
 constexpr Py_ssize_t vector_bytes = sizeof(core::Vec3d);
 static_assert(vector_bytes == 3 * sizeof(double), "a vector is three packed doubles");
-
-// A view of no elements still needs a valid address.
-double empty_storage[3];
 
 }  // namespace
 
@@ -45,7 +43,7 @@ int get_buffer(PyObject* self, Py_buffer* view, int flags) noexcept {
         const Vec3dArray& items = instance->value.items;
         const auto count = static_cast<Py_ssize_t>(items.size());
         *layout = {{count, 3}, {vector_bytes, sizeof(double)}};
-        view->buf = count ? const_cast<core::Vec3d*>(items.data()) : static_cast<void*>(empty_storage);
+        view->buf = count ? const_cast<core::Vec3d*>(items.data()) : static_cast<void*>(frame::no_items);
         view->obj = Py_NewRef(self);
         view->len = count * vector_bytes;
         view->readonly = 1;

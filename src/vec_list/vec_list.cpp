@@ -128,16 +128,15 @@ BatchArray<std::array<double, 3>> to_array(const VecListValue& list) {
                                            [](const Vec3d& v) { return std::array<double, 3>{v.x, v.y, v.z}; });
 }
 
-PyObject* list_of_vectors(const Vec3dArray& items) {
-    return frame::detail::new_list(items.size(), [&](std::size_t i) { return items[i]; });
-}
+// The elements as a new list of new Vec3d, made while the list is borrowed.
+struct ElementList {
+    const Vec3dArray& items;
+    PyObject* into_python() && {
+        return frame::detail::new_list(items.size(), [&](std::size_t i) { return items[i]; });
+    }
+};
 
-PyObject* get_list(PyObject* self, void*) noexcept {
-    return frame::guarded<PyObject*>(nullptr, [&] {
-        auto list = frame::borrow_receiver<VecListValue>(self);
-        return list_of_vectors(list->items);
-    });
-}
+ElementList elements(const VecListValue& list) { return {list.items}; }
 
 Py_ssize_t length(PyObject* self) noexcept {
     return frame::guarded<Py_ssize_t>(-1, [&] {
@@ -205,7 +204,7 @@ PyMethodDef interop_methods[] = {
 };
 
 PyGetSetDef properties[] = {
-    {"list", get_list, nullptr, nullptr, nullptr},
+    def::property<"list", &elements>(),
 };
 
 frame::ClassRows container_rows() { return {container_methods, properties}; }
