@@ -252,16 +252,11 @@ struct MembersOf {
     // tp_new slot, and the vectorcall form installed once the type exists.
     template <Text Signature, auto Make>
     struct constructor {
-        struct NewText {
-            static constexpr std::string text() {
-                std::string out(Class<Value>::name, detail::length_of(Class<Value>::name));
-                out += ".__new__()";
-                return out;
-            }
-        };
-        using Parameters = detail::ParametersOf<NewText, Signature>;
+        using Parameters = detail::ParametersOf<CallableText<"__new__()">, Signature>;
         static_assert(detail::Declared<Signature>::name == std::string_view(Class<Value>::name),
                       "the constructor's signature names its class");
+        static_assert(detail::Declared<Signature>::required == detail::Declared<Signature>::count,
+                      "a constructor's parameters are all required");
         using Doc = detail::TextSignature<Signature, detail::Receiver::none>;
         static constexpr const char* doc = detail::StaticText<Doc>::chars.data();
         static constexpr auto new_slot = &construct<Parameters::parameters, Make>;
@@ -274,6 +269,8 @@ struct MembersOf {
 // A module function: Function(parameters...), named "plane_line()" in its errors.
 template <Text Signature, auto Function>
 PyMethodDef module_function() {
+    static_assert(detail::optional_where_defaulted<decltype(Function), 0, detail::Declared<Signature>::required>(),
+                  "a parameter with a default is taken as a std::optional");
     struct Name {
         static constexpr std::string text() {
             std::string out(detail::Declared<Signature>::name);
