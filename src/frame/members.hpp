@@ -9,18 +9,25 @@
 //
 //   using def = frame::MembersOf<core::Vec3d>;
 //   PyMethodDef methods[] = {
-//       def::static_method<"zero()", &core::Vec3d::zero>(),     // "zero()\n--\n\n"
-//       def::method<"dot(other)", &core::dot>(),                // "dot($self, other)\n--\n\n"
-//       def::method<"append(vec)", &append>(),                  // `VecListValue&`: exclusive access
-//       def::method<"__array__(dtype=None, copy=None)", &to_numpy>(),
-//   };
+//       def::static_method<"zero()", &core::Vec3d::zero>(),     // text signature "zero()\n--\n\n"
+//       def::method<"dot(other)", &core::dot>(),                // "dot($self, other)\n--\n\n",
+//   };                                                          // errors name "Vec3d.dot()"
 //   PyGetSetDef properties[] = {
 //       def::property<"x", &core::Vec3d::x>(),                  // a data member: read and write
-//       def::property<"area", &core::area>(),                   // a function of the value: read only
 //   };
-//   using New = def::constructor<"Vec3d(x, y, z)", &make>;     // New::doc, New::new_slot,
-//                                                               // New::install_vectorcall
-//   frame::module_function<"plane_line(plane, a, b)", &core::plane_line>();
+//   frame::ClassRows own_rows() { return {methods, properties}; }
+//   constexpr frame::RowSource rows[] = {own_rows, vec3d_quat_rows};   // this file's, then quat.cpp's
+//   using New = def::constructor<"Vec3d(x, y, z)", &make>;     // New::doc, New::new_slot
+//   ClassType Class<core::Vec3d>::type{spec, New::install_vectorcall, rows};
+//
+// Other forms: a mutating method takes `V&` (`def::method<"append(vec)", &append>()` on
+// VecList), an optional parameter is written with its default
+// (`def::method<"__array__(dtype=None, copy=None)", &to_numpy>()`), a read-only property is a
+// function of the value (`def::property<"area", &core::area>()`), and a module function has no
+// class (`frame::module_function<"plane_line(plane, a, b)", &core::plane_line>()`, errors name
+// "plane_line()"). A row written before this header, such as
+//   {"sum", frame::as_c_function<frame::method<sum_parameters, &sum>>(), frame::fastcall, "sum($self)\n--\n\n"}
+// with its `Parameters` line becomes `def::method<"sum()", &sum>()`.
 //
 // The signature is written as Python shows it, without the receiver. A method's receiver is
 // taken by the function's first parameter: `const V&` (or `V`) is shared access, `V&` exclusive
