@@ -29,8 +29,14 @@ Py_ssize_t find_parameter(const ParameterList& list, PyObject* keyword) {
 }
 
 [[noreturn]] void raise_too_many_positional(const ParameterList& list, Py_ssize_t given) {
-    PyErr_Format(PyExc_TypeError, "%s takes %zu positional arguments but %zd %s given", list.callable,
-                 list.count, given, given == 1 ? "was" : "were");
+    const char* was = given == 1 ? "was" : "were";
+    if (list.required == list.count) {
+        PyErr_Format(PyExc_TypeError, "%s takes %zu positional arguments but %zd %s given", list.callable,
+                     list.count, given, was);
+    } else {
+        PyErr_Format(PyExc_TypeError, "%s takes from %zu to %zu positional arguments but %zd %s given",
+                     list.callable, list.required, list.count, given, was);
+    }
     throw ErrorAlreadySet{};
 }
 
@@ -38,9 +44,9 @@ Py_ssize_t find_parameter(const ParameterList& list, PyObject* keyword) {
 [[noreturn]] void raise_missing(const ParameterList& list, PyObject** out) {
     std::string names;
     std::size_t missing = 0;
-    for (std::size_t i = 0; i < list.count; ++i) missing += out[i] == nullptr;
+    for (std::size_t i = 0; i < list.required; ++i) missing += out[i] == nullptr;
     std::size_t written = 0;
-    for (std::size_t i = 0; i < list.count; ++i) {
+    for (std::size_t i = 0; i < list.required; ++i) {
         if (out[i]) continue;
         if (written > 0) {
             if (missing > 2) names += ",";
@@ -77,7 +83,7 @@ void match(const ParameterList& list, PyObject* const* positional, Py_ssize_t po
         }
         out[index] = keyword_values[k];
     }
-    for (std::size_t i = 0; i < list.count; ++i)
+    for (std::size_t i = 0; i < list.required; ++i)
         if (!out[i]) raise_missing(list, out);
 }
 
@@ -235,7 +241,10 @@ struct RowsExpected {
     // The length of a sequence; a length that fails is reported as an error of the argument.
     std::size_t length(PyObject* sequence) const {
         const Py_ssize_t length = PySequence_Size(sequence);
-        if (length < 0) converting(name, [] { throw ErrorAlreadySet{}; });
+        if (length < 0) {
+            rewrap_argument_error(name);
+            throw ErrorAlreadySet{};
+        }
         return static_cast<std::size_t>(length);
     }
 };

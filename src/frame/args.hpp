@@ -2,8 +2,10 @@
 // Matching a call's arguments to a callable's parameters, and converting them.
 //
 // Every callable has one static `Parameters` description (its full name as errors show it and
-// its parameter names). All parameters are positional-or-keyword and required, so one routine
-// serves every method, constructor and function, and every error text is built in args.cpp.
+// its parameter names), made from its declaration row (members.hpp). All parameters are
+// positional-or-keyword; the first `required` of them must be given, the rest may be left out
+// (they reach the callable as null). One routine serves every method, constructor and
+// function, and every error text is built in args.cpp.
 #include <Python.h>
 
 #include <array>
@@ -24,6 +26,7 @@ struct ParameterList {
     const char* const* names;                 // declaration order
     std::atomic<PyObject*>* interned;         // the names as interned str, made on first need
     std::size_t count;
+    std::size_t required;                     // the first `required` names must be given
 };
 void match(const ParameterList& list, PyObject* const* positional, Py_ssize_t positional_count,
            PyObject* const* keyword_names, PyObject* const* keyword_values,
@@ -35,6 +38,7 @@ struct Parameters {
     const char* callable;
     std::array<const char*, N> names;
     mutable std::array<std::atomic<PyObject*>, N> interned{};
+    std::size_t required = N;
 
     // Vectorcall form: `kwnames` is null or a tuple of the keyword names, whose values follow
     // the positional ones in `args`. Throws ErrorAlreadySet with TypeError set on a mismatch.
@@ -52,7 +56,7 @@ struct Parameters {
 
 private:
     detail::ParameterList list() const {
-        return {callable, names.data(), const_cast<std::atomic<PyObject*>*>(interned.data()), N};
+        return {callable, names.data(), const_cast<std::atomic<PyObject*>*>(interned.data()), N, required};
     }
 };
 

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "src/frame/bind.hpp"
+#include "src/frame/owned_buffer.hpp"
 #include "src/frame/pickling.hpp"
 #include "src/vec_list/buffer_formats.hpp"
 
@@ -19,9 +20,6 @@ struct ViewLayout {
 
 constexpr Py_ssize_t vector_bytes = sizeof(core::Vec3d);
 static_assert(vector_bytes == 3 * sizeof(double), "a vector is three packed doubles");
-
-// A view of no elements still needs a valid address.
-double empty_storage[3];
 
 }  // namespace
 
@@ -45,7 +43,7 @@ int get_buffer(PyObject* self, Py_buffer* view, int flags) noexcept {
         const Vec3dArray& items = instance->value.items;
         const auto count = static_cast<Py_ssize_t>(items.size());
         *layout = {{count, 3}, {vector_bytes, sizeof(double)}};
-        view->buf = count ? const_cast<core::Vec3d*>(items.data()) : static_cast<void*>(empty_storage);
+        view->buf = count ? const_cast<core::Vec3d*>(items.data()) : static_cast<void*>(frame::no_items);
         view->obj = Py_NewRef(self);
         view->len = count * vector_bytes;
         view->readonly = 1;
@@ -70,22 +68,16 @@ void release_buffer(PyObject* self, Py_buffer* view) noexcept {
 // __array_interface__, then __array__, before it falls back to reading the object as a nested
 // sequence (which for a list held exclusively by another thread gave an array of objects).
 // Exporting again here lets a borrow conflict reach the caller, and a success is the same view.
-PyObject* to_numpy(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
-    return frame::guarded<PyObject*>(nullptr, [&] {
-        static const char* keywords[] = {"dtype", "copy", nullptr};
-        PyObject* dtype = Py_None;
-        PyObject* copy = nullptr;  // numpy 1 has no `copy` and never passes one
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OO:__array__", const_cast<char**>(keywords), &dtype, &copy))
-            throw frame::ErrorAlreadySet{};
-        frame::Owned view(frame::check(PyMemoryView_FromObject(self)));
-        frame::Owned numpy(frame::check(PyImport_ImportModule("numpy")));
-        frame::Owned asarray(frame::check(PyObject_GetAttrString(numpy.get(), "asarray")));
-        frame::Owned options(frame::check(PyDict_New()));
-        if (PyDict_SetItemString(options.get(), "dtype", dtype) < 0) throw frame::ErrorAlreadySet{};
-        if (copy && PyDict_SetItemString(options.get(), "copy", copy) < 0) throw frame::ErrorAlreadySet{};
-        frame::Owned positional(frame::check(PyTuple_Pack(1, view.get())));
-        return frame::check(PyObject_Call(asarray.get(), positional.get(), options.get()));
-    });
+frame::Owned to_numpy(PyObject* self, std::optional<PyObject*> dtype, std::optional<PyObject*> copy) {
+    frame::Owned view(frame::check(PyMemoryView_FromObject(self)));
+    frame::Owned numpy(frame::check(PyImport_ImportModule("numpy")));
+    frame::Owned asarray(frame::check(PyObject_GetAttrString(numpy.get(), "asarray")));
+    frame::Owned options(frame::check(PyDict_New()));
+    if (PyDict_SetItemString(options.get(), "dtype", dtype.value_or(Py_None)) < 0) throw frame::ErrorAlreadySet{};
+    // numpy 1 has no `copy` and never passes one
+    if (copy && PyDict_SetItemString(options.get(), "copy", *copy) < 0) throw frame::ErrorAlreadySet{};
+    frame::Owned positional(frame::check(PyTuple_Pack(1, view.get())));
+    return frame::Owned(frame::check(PyObject_Call(asarray.get(), positional.get(), options.get())));
 }
 
 namespace {
@@ -153,15 +145,9 @@ VecListValue copy_from(PyObject* source) {
     return {read_vectors(grid, count, *item_format)};
 }
 
-VecListValue from_array_value(PyObject* source) { return copy_from(source); }
-
-constinit frame::Parameters<1> from_array_parameters{"VecList.from_array()", {"a"}};
-
 }  // namespace
 
-PyObject* from_array(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    return frame::function<from_array_parameters, &from_array_value>(self, args, nargs, kwnames);
-}
+VecListValue from_array(PyObject* a) { return copy_from(a); }
 
 PyObject* state_of(const VecListValue& list, PyObject* self, int protocol) {
     if (protocol >= 5) return frame::check(PyPickleBuffer_FromObject(self));

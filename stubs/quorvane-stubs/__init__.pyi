@@ -279,12 +279,11 @@ class Quat:
     Quat(w, i, j, k): each argument is anything Python converts to a float, stored as it is.
     Nothing is ever normalised behind your back: every operation uses the stored components.
 
-    Conventions: `from_axis_angle(axis, angle)` stores the sine of minus half the angle in the
-    vector part, and `rotate(v)` computes q̄ ⊗ v ⊗ q (conjugate on the left); together they turn
-    counterclockwise (right-handed) about the axis. A Quat therefore stores the conjugate of the
-    quaternion that scipy, PyGLM, Eigen or ROS use for the same rotation: bring theirs in with
-    `Quat.from_active(w, x, y, z)` and hand one out with `to_active()`; `Quat(w, x, y, z)` would
-    rotate backwards.
+    Conventions (the formulas are in docs/numerics.md, "The quaternion conventions"): a Quat
+    stores the conjugate of the quaternion that scipy, PyGLM, Eigen or ROS use for the same
+    rotation, and `rotate` turns counterclockwise (right-handed) about the axis given to
+    `from_axis_angle`. Bring theirs in with `Quat.from_active(w, x, y, z)` and hand one out with
+    `to_active()`; `Quat(w, x, y, z)` would rotate backwards.
 
         >>> q = Quat.from_axis_angle(Vec3d(0, 0, 1), AngleRadians.half_pi())
         >>> q
