@@ -11,6 +11,7 @@
 #include "src/vec_list/array_batch.hpp"
 #include "src/vec_list/batch.hpp"
 #include "src/vec_list/interop.hpp"
+#include "src/vec_list/point_steps.hpp"
 #include "src/vec_list/steps.hpp"
 
 namespace quorvane::binding {
@@ -240,6 +241,20 @@ PyMethodDef methods[] = {
      "__array__($self, dtype=None, copy=None)\n--\n\n"},
     frame::reduce_ex_definition<VecListValue>(),
     frame::set_state_definition<VecListValue>(),
+    // reductions, selection and per-point operations (point_steps.hpp)
+    {"sum", frame::as_c_function<point_steps::sum>(), fastcall, "sum($self)\n--\n\n"},
+    {"mean", frame::as_c_function<point_steps::mean>(), fastcall, "mean($self)\n--\n\n"},
+    {"bounds", frame::as_c_function<point_steps::bounds>(), fastcall, "bounds($self)\n--\n\n"},
+    {"take", frame::as_c_function<point_steps::take>(), fastcall, "take($self, indices)\n--\n\n"},
+    {"take_triangles", frame::as_c_function<point_steps::take_triangles>(), fastcall,
+     "take_triangles($self, faces)\n--\n\n"},
+    {"select", frame::as_c_function<point_steps::select>(), fastcall, "select($self, mask)\n--\n\n"},
+    {"scaled_elementwise", frame::as_c_function<point_steps::scaled_elementwise>(), fastcall,
+     "scaled_elementwise($self, factors)\n--\n\n"},
+    {"distance_to_plane_array", frame::as_c_function<point_steps::distance_to_plane_array>(), fastcall,
+     "distance_to_plane_array($self, plane)\n--\n\n"},
+    {"signed_distance_to_plane_array", frame::as_c_function<point_steps::signed_distance_to_plane_array>(), fastcall,
+     "signed_distance_to_plane_array($self, plane)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
