@@ -404,6 +404,8 @@ def members() -> list[Member]:
         Member("VecList.rotated", VecList, "rotated", (("quat", Quat),)),
         Member("VecList.collapse", VecList, "collapse", (("axis", I),)),
         Member("VecList.minimum_distance_to", VecList, "minimum_distance_to", (("other", V), ("stride", I))),
+        Member("VecList.distance_to_plane_array", VecList, "distance_to_plane_array", (("plane", Plane),)),
+        Member("VecList.signed_distance_to_plane_array", VecList, "signed_distance_to_plane_array", (("plane", Plane),)),
     ]
     # The class call and __new__ take different paths in (vectorcall, and a tuple with a dict).
     for cls, params in ((Vec3d, (("x", F), ("y", F), ("z", F))), (AngleRadians, (("angle", F),)),
