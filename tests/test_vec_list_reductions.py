@@ -401,3 +401,21 @@ def test_readers_beside_a_writer_see_the_list_whole_or_a_borrow_error(read, expe
     as_data = (lambda r: r.to_array() if isinstance(r, VecList) else
                [components(p) for p in r] if isinstance(r, tuple) else components(r))
     assert all(as_data(result) == as_data(expected) for result in seen)
+
+
+class LengthRaises(list):
+    """A list of indices whose len() raises: an ordinary error is only a missing hint."""
+
+    def __init__(self, items: list[int], error: BaseException) -> None:
+        super().__init__(items)
+        self.error = error
+
+    def __len__(self) -> int:
+        raise self.error
+
+
+def test_a_failing_length_is_only_a_missing_hint_but_an_interrupt_propagates() -> None:
+    items = VecList(THREE)
+    assert items.take(LengthRaises([2, 0], ValueError("no length")))[0] == THREE[2]
+    with pytest.raises(KeyboardInterrupt):
+        items.take(LengthRaises([2, 0], KeyboardInterrupt()))

@@ -1,5 +1,6 @@
 #include "src/frame/buffer_args.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <optional>
 #include <string>
@@ -11,6 +12,8 @@ namespace quorvane::frame {
 namespace {
 
 constexpr bool little_endian = std::endian::native == std::endian::little;
+
+constexpr std::size_t largest_reservation_from_hint = std::size_t{1} << 24;
 
 // The kind of a buffer's items from its struct-module format and item size, or nothing for a
 // format no number argument reads (complex, half floats, records, the other byte order).
@@ -176,10 +179,15 @@ void NumberArgument::convert_item(PyObject* item, const char* name, NumberRule r
 }
 
 void NumberArgument::read_sequence(PyObject* object, const char* name, NumberRule rule, std::size_t columns) {
-    const Py_ssize_t hint = PyObject_LengthHint(object, 0);
-    if (hint < 0) throw ErrorAlreadySet{};
+    // The length is only a hint: an ordinary failure of it is passed over (an interrupt is not),
+    // and a length that lies cannot make the reservation fail.
+    Py_ssize_t hint = PyObject_LengthHint(object, 0);
+    if (hint < 0) {
+        if (!clear_ordinary_error()) throw ErrorAlreadySet{};
+        hint = 0;
+    }
     const std::size_t width = columns == 0 ? 1 : columns;
-    const auto reserved = static_cast<std::size_t>(hint) * width;
+    const std::size_t reserved = std::min(static_cast<std::size_t>(hint), largest_reservation_from_hint) * width;
     switch (rule) {
         case NumberRule::integers: integers_.reserve(reserved); break;
         case NumberRule::truth_values: truths_.reserve(reserved); break;
