@@ -1,6 +1,5 @@
 // Per-point operations whose operand is an array or a plane: scaled_elementwise and the
 // distances to a plane, each element computed by the core formula of the scalar operation.
-#include <cstring>
 #include <utility>
 
 #include "core/plane.hpp"
@@ -26,15 +25,9 @@ VecListValue scaled_elementwise(const VecListValue& list, const frame::FactorArg
         const Vec3d* source = list.items.data();
         Vec3d* target = out.data();
         block_step(out.size(), [&](std::size_t begin, std::size_t end) {
-            if (items.packed_rows()) {
-                for (std::size_t i = begin; i < end; ++i) {
-                    T factor;
-                    std::memcpy(&factor, items.base + i * sizeof(T), sizeof(T));
-                    target[i] = source[i] * static_cast<double>(factor);
-                }
-            } else {
-                for (std::size_t i = begin; i < end; ++i) target[i] = source[i] * static_cast<double>(items.at(i));
-            }
+            frame::with_item_reader(items, [&](const auto& factors) {
+                for (std::size_t i = begin; i < end; ++i) target[i] = source[i] * static_cast<double>(factors.at(i));
+            });
         });
     });
     return {std::move(out)};

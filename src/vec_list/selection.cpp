@@ -6,7 +6,6 @@
 // the division of the work.
 #include <atomic>
 #include <cstdint>
-#include <cstring>
 #include <utility>
 
 #include "core/vec3d.hpp"
@@ -60,17 +59,6 @@ void gather(const Items& indices, const Vec3d* items, std::size_t limit, Vec3d* 
     }
 }
 
-// A packed run of T: the same reads with a stride known at compile time.
-template <class T>
-struct PackedItems {
-    const char* base;
-    T at(std::size_t k) const {
-        T value;
-        std::memcpy(&value, base + k * sizeof(T), sizeof(T));
-        return value;
-    }
-};
-
 VecListValue take(const VecListValue& list, const frame::IndexArgument& indices) {
     const frame::NumberGrid& grid = indices.grid();
     const std::size_t count = grid.rows;
@@ -83,11 +71,7 @@ VecListValue take(const VecListValue& list, const frame::IndexArgument& indices)
         const Vec3d* source = list.items.data();
         Vec3d* target = out.data();
         block_step(count, [&](std::size_t begin, std::size_t end) {
-            if (items.packed_rows()) {
-                gather(PackedItems<T>{items.base}, source, limit, target, begin, end, bad);
-            } else {
-                gather(items, source, limit, target, begin, end, bad);
-            }
+            frame::with_item_reader(items, [&](const auto& reader) { gather(reader, source, limit, target, begin, end, bad); });
         });
     });
     if (bad.found()) raise_bad_index(indices, bad.position(), limit);
@@ -155,41 +139,43 @@ void require_length(const VecListValue& list, std::size_t length, const char* na
 namespace {
 
 // The selected elements of each block go to the block's own place in the output, so the
-// calling thread first counts the selected entries of every block (one byte-wide pass over the
-// mask), then one pool step copies.
+// calling thread first counts the selected entries of every block (one pass over the mask),
+// then one pool step copies.
+template <class Flags>
+VecListValue select_by(const VecListValue& list, const Flags& flags) {
+    const std::size_t n = list.items.size();
+    BatchArray<std::size_t> offsets(block_count(n) + 1);
+    offsets[0] = 0;
+    for (std::size_t b = 0; b + 1 < offsets.size(); ++b) {
+        const std::size_t end = std::min(n, (b + 1) * reduction_block);
+        std::size_t selected = 0;
+        for (std::size_t i = b * reduction_block; i < end; ++i) selected += flags.at(i) != 0;
+        offsets[b + 1] = offsets[b] + selected;
+    }
+    Vec3dArray out(offsets.back());
+    const Vec3d* source = list.items.data();
+    Vec3d* target = out.data();
+    const std::size_t* starts = offsets.data();
+    block_step(n, [&](std::size_t begin, std::size_t end) {
+        const std::size_t block = begin / reduction_block;
+        std::size_t written = starts[block];
+        // A mask that another thread changes meanwhile must not write beyond the block's place,
+        // nor leave any of it unwritten.
+        const std::size_t stop = starts[block + 1];
+        for (std::size_t i = begin; i < end && written < stop; ++i) {
+            if (flags.at(i) != 0) target[written++] = source[i];
+        }
+        for (; written < stop; ++written) target[written] = Vec3d::zero();
+    });
+    return {std::move(out)};
+}
+
 VecListValue select(const VecListValue& list, const frame::MaskArgument& mask) {
     const frame::NumberGrid& grid = mask.grid();
     require_length(list, grid.rows, "mask");
-    const std::size_t n = list.items.size();
-    return frame::with_truth_type(grid.kind, [&](auto type) -> VecListValue {
+    return frame::with_truth_type(grid.kind, [&](auto type) {
         using T = typename decltype(type)::type;
-        const GridItems<T> flags(grid);
-        BatchArray<std::size_t> offsets(block_count(n) + 1);
-        offsets[0] = 0;
-        for (std::size_t b = 0; b + 1 < offsets.size(); ++b) {
-            const std::size_t end = std::min(n, (b + 1) * reduction_block);
-            std::size_t selected = 0;
-            for (std::size_t i = b * reduction_block; i < end; ++i) selected += flags.at(i) != 0;
-            offsets[b + 1] = offsets[b] + selected;
-        }
-        Vec3dArray out(offsets.back());
-        const Vec3d* source = list.items.data();
-        Vec3d* target = out.data();
-        const std::size_t* starts = offsets.data();
-        range_step(offsets.size() - 1, [&](std::size_t first, std::size_t last) {
-            for (std::size_t b = first; b < last; ++b) {
-                std::size_t written = starts[b];
-                const std::size_t end = std::min(n, (b + 1) * reduction_block);
-                // A mask that another thread changes meanwhile must not write beyond the block's
-                // place, nor leave any of it unwritten.
-                const std::size_t stop = starts[b + 1];
-                for (std::size_t i = b * reduction_block; i < end && written < stop; ++i) {
-                    if (flags.at(i) != 0) target[written++] = source[i];
-                }
-                for (; written < stop; ++written) target[written] = Vec3d::zero();
-            }
-        });
-        return {std::move(out)};
+        return frame::with_item_reader(GridItems<T>(grid), [&](const auto& flags) { return select_by(list, flags); });
     });
 }
 
