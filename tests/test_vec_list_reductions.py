@@ -319,11 +319,18 @@ class bool_:  # noqa: N801 - named as numpy's boolean scalar, which the bool con
 bool_.__module__ = "numpy"
 
 
+class InterruptingBuffer:
+    def __buffer__(self, flags: int) -> memoryview:
+        raise KeyboardInterrupt
+
+
 @pytest.mark.parametrize(("method", "argument"), [
     ("take", [0, Interrupting()]),
     ("take_triangles", [[0, 1, Interrupting()]]),
     ("select", [True, bool_(), False]),
     ("scaled_elementwise", [1.0, 2.0, Interrupting()]),
+    ("take", InterruptingBuffer()),
+    ("scaled_elementwise", InterruptingBuffer()),
 ])
 def test_an_interrupt_from_an_item_conversion_propagates(method: str, argument: list) -> None:
     with pytest.raises(KeyboardInterrupt):
