@@ -422,6 +422,8 @@ def members() -> list[Member]:
         Member("VecList.rotated", VecList, "rotated", (Quat,)),
         Member("VecList.collapse", VecList, "collapse", (I,)),
         Member("VecList.minimum_distance_to", VecList, "minimum_distance_to", (V, I)),
+        Member("VecList.distance_to_plane_array", VecList, "distance_to_plane_array", (Plane,)),
+        Member("VecList.signed_distance_to_plane_array", VecList, "signed_distance_to_plane_array", (Plane,)),
     ]
     # The class call and __new__ take different paths in (vectorcall, and a tuple with a dict).
     for cls, kinds in ((Vec3d, (F, F, F)), (AngleRadians, (F,)), (Quat, (F, F, F, F)), (Circle, (V, F, V)),

@@ -12,6 +12,7 @@
 #include "src/vec3d.hpp"
 #include "src/vec_list/batch.hpp"
 #include "src/vec_list/interop.hpp"
+#include "src/vec_list/point_steps.hpp"
 #include "src/vec_list/steps.hpp"
 
 namespace quorvane::binding {
@@ -211,7 +212,8 @@ frame::ClassRows container_rows() { return {container_methods, properties}; }
 frame::ClassRows interop_rows() { return {interop_methods}; }
 
 // The order of the class's members: the container's, the batch operations', then the interop.
-constexpr frame::RowSource rows[] = {container_rows, batch_rows, array_rows, elementwise_rows, interop_rows};
+constexpr frame::RowSource rows[] = {container_rows, batch_rows,     array_rows,    elementwise_rows,
+                                     reduction_rows, selection_rows, per_point_rows, interop_rows};
 
 PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>(New::doc)},
