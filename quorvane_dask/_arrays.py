@@ -10,14 +10,16 @@ list's own rules, so that they too equal the single-list result bit for bit.
 from __future__ import annotations
 
 import math
-from typing import TYPE_CHECKING, Any, Callable
+from typing import Any, Callable
 
 import numpy as np
 from quorvane import Quat, Vec3d, VecList
 
-if TYPE_CHECKING:
-    import dask.array as da
-    from dask.delayed import Delayed
+from quorvane_dask._modules import imported
+
+# What dask hands out; its types are not known to every type checker here (see _modules).
+DaskArray = Any
+Delayed = Any
 
 # VecList.sum adds blocks of this many consecutive elements, then the blocks' sums in order.
 SUM_BLOCK = 4096
@@ -25,10 +27,8 @@ SUM_BLOCK = 4096
 FAN_IN = 8
 
 
-def _points(points: Any, operation: str) -> da.Array:
-    import dask.array as da
-
-    if not isinstance(points, da.Array):
+def _points(points: Any, operation: str) -> DaskArray:
+    if not isinstance(points, imported("dask.array").Array):
         raise TypeError(f"{operation}() needs a dask array of points, not {type(points).__name__}")
     if points.ndim != 2 or points.shape[1] != 3:
         raise ValueError(f"{operation}() needs points of shape (n, 3), not {points.shape}")
@@ -45,7 +45,7 @@ def _operand(value: Any, kind: type, name: str, operation: str) -> Any:
     return value
 
 
-def _require_points(points: da.Array, operation: str) -> None:
+def _require_points(points: DaskArray, operation: str) -> None:
     if points.shape[0] == 0:
         raise ValueError(f"{operation}() needs at least one point, and the array is empty")
 
@@ -57,6 +57,11 @@ def _require_member(name: str) -> None:
 
 def _chunk_list(block: np.ndarray) -> VecList:
     return VecList.from_array(np.ascontiguousarray(block))
+
+
+def _reduced(points: VecList, name: str) -> Any:
+    # Through getattr while some builds of quorvane lack the reduction (see _require_member).
+    return getattr(points, name)()
 
 
 # ---- one task per chunk, results per point ----
@@ -77,25 +82,25 @@ def _dot_chunk(block: np.ndarray, vector: Vec3d) -> np.ndarray:
     return np.asarray(_chunk_list(block).dot_array(vector))
 
 
-def rotated(points: da.Array, quat: Quat) -> da.Array:
+def rotated(points: DaskArray, quat: Quat) -> DaskArray:
     """Every point rotated by quat (VecList.rotated), as an (n, 3) array chunked as points."""
     points = _points(points, "rotated")
     return points.map_blocks(_rotated_chunk, _operand(quat, Quat, "quat", "rotated"), dtype=np.float64)
 
 
-def normalize(points: da.Array) -> da.Array:
+def normalize(points: DaskArray) -> DaskArray:
     """Every point scaled to length one (VecList.normalize), as an (n, 3) array."""
     return _points(points, "normalize").map_blocks(_normalized_chunk, dtype=np.float64)
 
 
-def distance_to(points: da.Array, p: Vec3d) -> da.Array:
+def distance_to(points: DaskArray, p: Vec3d) -> DaskArray:
     """The distance of every point from p (VecList.distance_to_array), as an (n,) array."""
     points = _points(points, "distance_to")
     return points.map_blocks(_distance_chunk, _operand(p, Vec3d, "p", "distance_to"),
                              drop_axis=1, dtype=np.float64)
 
 
-def dot(points: da.Array, v: Vec3d) -> da.Array:
+def dot(points: DaskArray, v: Vec3d) -> DaskArray:
     """The dot product of every point with v (VecList.dot_array), as an (n,) array."""
     points = _points(points, "dot")
     return points.map_blocks(_dot_chunk, _operand(v, Vec3d, "v", "dot"), drop_axis=1, dtype=np.float64)
@@ -103,7 +108,7 @@ def dot(points: da.Array, v: Vec3d) -> da.Array:
 
 # ---- reductions: one task per chunk, then a tree of combining tasks in chunk order ----
 
-def _chunks_with_offsets(points: da.Array) -> list[tuple[Any, int]]:
+def _chunks_with_offsets(points: DaskArray) -> list[tuple[Any, int]]:
     blocks = points.to_delayed().ravel()
     offsets = np.cumsum((0,) + points.chunks[0][:-1]).tolist()
     return list(zip(blocks, offsets))
@@ -111,8 +116,7 @@ def _chunks_with_offsets(points: da.Array) -> list[tuple[Any, int]]:
 
 def _tree(parts: list[Any], combine: Callable[..., Any]) -> Any:
     """Combines delayed parts FAN_IN at a time, keeping their order, until one is left."""
-    from dask import delayed
-
+    delayed = imported("dask").delayed
     while len(parts) > 1:
         parts = [delayed(combine, pure=True)(*parts[i:i + FAN_IN]) for i in range(0, len(parts), FAN_IN)]
     return parts[0]
@@ -138,11 +142,10 @@ def _nearest_combine(*candidates: tuple[int, float] | None) -> tuple[int, float]
     return min(present, key=_nearest_rank) if present else None
 
 
-def nearest(points: da.Array, p: Vec3d) -> Delayed:
+def nearest(points: DaskArray, p: Vec3d) -> Delayed:
     """The global index of the point nearest to p and its distance, as a Delayed (index, distance)
     pair: what VecList.minimum_distance_to(p, 1) gives on all the points, ties to the lowest index."""
-    from dask import delayed
-
+    delayed = imported("dask").delayed
     points = _points(points, "nearest")
     _require_points(points, "nearest")
     probe = _operand(p, Vec3d, "p", "nearest")
@@ -161,7 +164,7 @@ def _sum_pieces(block: np.ndarray, offset: int, total: int) -> list[tuple[int, A
         end = min(len(block), (number + 1) * SUM_BLOCK - offset)
         whole = (offset + start) % SUM_BLOCK == 0 and offset + end == min(total, (number + 1) * SUM_BLOCK)
         rows = block[start:end]
-        pieces.append((number, _chunk_list(rows).sum() if whole else np.array(rows)))
+        pieces.append((number, _reduced(_chunk_list(rows), "sum") if whole else np.array(rows)))
         start = end
     return pieces
 
@@ -179,7 +182,7 @@ def _fold_pieces(pieces: list[tuple[int, Any]]) -> Vec3d:
             continue
         rows.append(piece)
         if position + 1 == len(pieces) or pieces[position + 1][0] != number:
-            block_sums.append(_chunk_list(np.concatenate(rows)).sum())
+            block_sums.append(_reduced(_chunk_list(np.concatenate(rows)), "sum"))
             rows = []
     if not block_sums:
         return Vec3d.zero()
@@ -189,16 +192,15 @@ def _fold_pieces(pieces: list[tuple[int, Any]]) -> Vec3d:
     return total
 
 
-def _sum_delayed(points: da.Array) -> Delayed:
-    from dask import delayed
-
+def _sum_delayed(points: DaskArray) -> Delayed:
+    delayed = imported("dask").delayed
     total = points.shape[0]
     parts = [delayed(_sum_pieces, pure=True)(block, offset, total)
              for block, offset in _chunks_with_offsets(points)]
     return delayed(_fold_pieces, pure=True)(_tree(parts, _join_pieces))
 
 
-def sum(points: da.Array) -> Delayed:  # noqa: A001 - the list's name for it
+def sum(points: DaskArray) -> Delayed:  # noqa: A001 - the list's name for it
     """The sum of the points as a Delayed Vec3d, bit for bit VecList.sum() of all of them; the
     zero vector for no points."""
     _require_member("sum")
@@ -209,10 +211,9 @@ def _divide(total: Vec3d, count: int) -> Vec3d:
     return total / float(count)
 
 
-def mean(points: da.Array) -> Delayed:
+def mean(points: DaskArray) -> Delayed:
     """The mean of the points as a Delayed Vec3d, bit for bit VecList.mean() of all of them."""
-    from dask import delayed
-
+    delayed = imported("dask").delayed
     _require_member("mean")
     points = _points(points, "mean")
     _require_points(points, "mean")
@@ -220,21 +221,20 @@ def mean(points: da.Array) -> Delayed:
 
 
 def _bounds_chunk(block: np.ndarray) -> tuple[Vec3d, Vec3d] | None:
-    return _chunk_list(block).bounds() if len(block) else None
+    return _reduced(_chunk_list(block), "bounds") if len(block) else None
 
 
 def _bounds_combine(*parts: tuple[Vec3d, Vec3d] | None) -> tuple[Vec3d, Vec3d] | None:
     # The bounds of the earlier parts' bounds, in order, by the list's own rules (its order of
     # -0 and +0 and its choice among NaNs depend on that order).
     present = [corner for part in parts if part is not None for corner in part]
-    return VecList(present).bounds() if present else None
+    return _reduced(VecList(present), "bounds") if present else None
 
 
-def bounds(points: da.Array) -> Delayed:
+def bounds(points: DaskArray) -> Delayed:
     """The least and greatest coordinates, as a Delayed pair of Vec3d, bit for bit
     VecList.bounds() of all the points."""
-    from dask import delayed
-
+    delayed = imported("dask").delayed
     _require_member("bounds")
     points = _points(points, "bounds")
     _require_points(points, "bounds")

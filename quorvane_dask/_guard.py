@@ -11,6 +11,7 @@ import functools
 import pickle
 from typing import Any, Callable, Generic, ParamSpec, TypeVar
 
+from quorvane_dask._modules import imported
 from quorvane_dask._names import INSTALL_HINT, installed, not_installed_error
 
 P = ParamSpec("P")
@@ -49,14 +50,10 @@ class guard(Generic[P, R]):  # noqa: N801 - used like a function, as functools.p
         # process: if its classes cannot be found there, the error says what to call.
         if not installed():
             raise RuntimeError(f"call {INSTALL_HINT} before sending a guarded function to another process")
-        import cloudpickle
-
-        return _load_guarded, (cloudpickle.dumps(self.fn, protocol=5),)
+        return _load_guarded, (imported("cloudpickle").dumps(self.fn, protocol=5),)
 
     def __dask_tokenize__(self) -> object:
-        from dask.base import normalize_token
-
-        return "quorvane_dask.guard", normalize_token(self.fn)
+        return "quorvane_dask.guard", imported("dask.base").normalize_token(self.fn)
 
 
 def _load_guarded(payload: bytes) -> guard[Any, Any]:

@@ -49,7 +49,7 @@ def class_table() -> dict[str, type]:
 
 
 def _make_module_class(base: type, classes: dict[str, type]) -> type:
-    look_up = base.__getattribute__
+    look_up: Any = getattr(base, "__getattribute__")  # noqa: B009 - the base's own, unbound
 
     # __getattribute__ rather than __getattr__: a module already has the first, so overriding it
     # adds no attribute that `hasattr(builtins, "__getattr__")` would find. The failure of the
@@ -86,7 +86,7 @@ def install() -> None:
         # Picklers find the reduction of a module by its exact class (cloudpickle sends a module
         # a function names by reference that way); the new class gets the same treatment.
         copyreg.pickle(made, _module_by_name)
-        builtins.__class__ = made
+        setattr(builtins, "__class__", made)  # noqa: B010 - the module is typed as having no such attribute
 
 
 def uninstall() -> None:
@@ -94,7 +94,7 @@ def uninstall() -> None:
     with _install_lock:
         current = type(builtins)
         if current in _made:
-            builtins.__class__ = current.__mro__[1]
+            setattr(builtins, "__class__", current.__mro__[1])  # noqa: B010
             _made.remove(current)
             copyreg.dispatch_table.pop(current, None)
 

@@ -1,12 +1,16 @@
+# mypy: disallow-subclassing-any=False
 """Running install() in every process of a Dask cluster, including workers that start later."""
 
 from __future__ import annotations
 
 from typing import Any
 
-from distributed import Client, SchedulerPlugin, WorkerPlugin
-
 from quorvane_dask._install import install
+from quorvane_dask._modules import imported
+
+# The bases come from distributed, used untyped (see _modules).
+WorkerPlugin: Any = imported("distributed").WorkerPlugin
+SchedulerPlugin: Any = imported("distributed").SchedulerPlugin
 
 
 class QuorvanePlugin(WorkerPlugin):
@@ -28,7 +32,7 @@ class QuorvaneSchedulerPlugin(SchedulerPlugin):
         install()
 
 
-def connect(client: Client) -> Client:
+def connect(client: Any) -> Any:
     """Calls install() here, on the scheduler and on every worker, present and future; returns
     the client."""
     install()

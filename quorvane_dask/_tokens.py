@@ -7,6 +7,7 @@ import hashlib
 import pickle
 from typing import Any
 
+from quorvane_dask._modules import imported
 from quorvane_dask._names import class_table
 
 
@@ -22,7 +23,7 @@ def stored_bits(value: Any) -> tuple[str, str]:
 def register_tokens() -> bool:
     """Registers stored_bits with dask's tokenizer for every class; False where dask is missing."""
     try:
-        from dask.base import normalize_token
+        normalize_token = imported("dask.base").normalize_token
     except ImportError:
         return False
     for cls in class_table().values():
