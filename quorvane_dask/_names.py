@@ -33,19 +33,22 @@ _made: list[type] = []
 _install_lock = threading.Lock()
 
 
+def _classes_of(holder: Any) -> dict[str, type]:
+    found = {}
+    for name in getattr(holder, "__all__", dir(holder)):
+        value = getattr(holder, name, None)
+        if isinstance(value, type) and value.__qualname__ == name:
+            found[name] = value
+    return found
+
+
 def class_table() -> dict[str, type]:
-    """The classes of quorvane and its submodules that report "builtins" as their module, by name."""
-    holders: list[Any] = [quorvane, quorvane.geometry]
+    """The classes of quorvane and quorvane.geometry, which report "builtins" as their module, and
+    those of quorvane.spatial where this build has it, by name."""
+    table = {name: cls for holder in (quorvane, quorvane.geometry)
+             for name, cls in _classes_of(holder).items() if cls.__module__ == "builtins"}
     spatial = getattr(quorvane, "spatial", None)
-    if spatial is not None:
-        holders.append(spatial)
-    table: dict[str, type] = {}
-    for holder in holders:
-        for name in getattr(holder, "__all__", dir(holder)):
-            value = getattr(holder, name, None)
-            if isinstance(value, type) and value.__module__ == "builtins" and value.__qualname__ == name:
-                table[name] = value
-    return table
+    return table if spatial is None else {**_classes_of(spatial), **table}
 
 
 def _make_module_class(base: type, classes: dict[str, type]) -> type:

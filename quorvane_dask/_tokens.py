@@ -12,11 +12,12 @@ from quorvane_dask._names import class_table
 
 
 def stored_bits(value: Any) -> tuple[str, str]:
-    """The class name and a digest of exactly what the value's pickle stores. The state a value
-    pickles is its raw doubles (a VecList hands its whole block, read without a copy)."""
-    state = value.__reduce_ex__(5)[2]
-    digest = hashlib.sha256()
-    digest.update(state.raw() if isinstance(state, pickle.PickleBuffer) else state)
+    """The class name and a digest of the value's pickle, which holds its class by name and its
+    doubles as they are stored (a VecList's whole block out of band, read without a copy)."""
+    buffers: list[pickle.PickleBuffer] = []
+    digest = hashlib.sha256(pickle.dumps(value, protocol=5, buffer_callback=buffers.append))
+    for buffer in buffers:
+        digest.update(buffer.raw())
     return type(value).__qualname__, digest.hexdigest()
 
 
@@ -27,5 +28,6 @@ def register_tokens() -> bool:
     except ImportError:
         return False
     for cls in class_table().values():
-        normalize_token.register(cls, stored_bits)
+        if cls.__module__ == "builtins":  # the classes of the module itself and of geometry
+            normalize_token.register(cls, stored_bits)
     return True
