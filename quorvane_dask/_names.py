@@ -8,11 +8,12 @@ to answer `getattr(builtins, "Vec3d")` with `quorvane.Vec3d`.
 It does so by giving the builtins module object a subclass of its own module class whose
 attribute lookup turns to quorvane's classes only after the usual lookup has failed, so every
 existing name of builtins, and any `__getattr__` someone else put in its namespace, still comes
-first. The namespace itself gains no entry: a bare `Vec3d` in code
-still raises NameError, `dir(builtins)` is unchanged, and name resolution in functions (which
-reads the builtins dictionary directly) is untouched. A PEP 562 `__getattr__` stored in the
-builtins dictionary would have worked too, but would itself have become a builtin name visible
-to every module.
+first. The namespace itself gains no entry: a bare `Vec3d` in code still raises NameError,
+`dir(builtins)` is unchanged, and name resolution in functions (which reads the builtins
+dictionary directly) is untouched. A PEP 562 `__getattr__` stored in the builtins dictionary
+would have worked too, but would itself have become a builtin name visible to every module.
+What does change is `type(builtins)`, a subclass of the module class; picklers that look a
+module's reduction up by its exact class are given the same one for it (see install()).
 """
 
 from __future__ import annotations
