@@ -91,7 +91,7 @@ def main() -> int:
     threads_s, threaded = best_of(args.repeat, lambda: job(in_memory, scheduler="threads"))
 
     start = time.perf_counter()
-    with LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True, dashboard_address=None,
+    with LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True, dashboard_address=":0",
                       silence_logs=logging.ERROR) as cluster, Client(cluster) as client:
         quorvane_dask.connect(client)
         started_s = time.perf_counter() - start

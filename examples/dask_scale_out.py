@@ -118,7 +118,7 @@ def main() -> int:
 
     start = time.perf_counter()
     with distributed.LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
-                                  dashboard_address=None, silence_logs=logging.ERROR) as cluster, \
+                                  dashboard_address=":0", silence_logs=logging.ERROR) as cluster, \
             distributed.Client(cluster) as client:
         quorvane_dask.connect(client)  # here, on the scheduler and on every worker
         ready = time.perf_counter()

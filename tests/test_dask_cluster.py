@@ -32,7 +32,7 @@ NAN_WITH_PAYLOAD = struct.unpack("<d", struct.pack("<Q", 0x7FF8000000000123))[0]
 
 @pytest.fixture(scope="module")
 def client() -> Iterator[Any]:
-    with distributed.LocalCluster(n_workers=2, processes=True, threads_per_worker=1, dashboard_address=None,
+    with distributed.LocalCluster(n_workers=2, processes=True, threads_per_worker=1, dashboard_address=":0",
                                   silence_logs=logging.ERROR) as cluster, \
             distributed.Client(cluster, timeout=WAIT) as connected:
         quorvane_dask.connect(connected)
@@ -95,6 +95,16 @@ def test_a_worker_that_starts_later_is_installed_too(client: Any) -> None:
         while len(workers(client)) > len(before):
             assert time.monotonic() < deadline, "the cluster did not scale back down"
             time.sleep(0.05)
+
+
+@pytest.mark.usefixtures("client")
+def test_a_guarded_task_on_a_worker_without_install_fails_saying_what_to_call() -> None:
+    with distributed.LocalCluster(n_workers=1, processes=True, threads_per_worker=1, dashboard_address=":0",
+                                  silence_logs=logging.ERROR) as cluster, \
+            distributed.Client(cluster, timeout=WAIT) as unconnected:
+        future = unconnected.submit(quorvane_dask.guard(user_code()["kinds"]), [Vec3d(1, 0, 0)], pure=False)
+        with pytest.raises(RuntimeError, match=r"call quorvane_dask\.install\(\) in this process first"):
+            result(future)
 
 
 # ---- tokens ----
