@@ -111,5 +111,6 @@ def test_dask_scale_out_agrees_with_one_process() -> None:
         "farthest point: the same index and distance as one process",
         "mean distance: within 1e-13 of one process",
         "rotated cloud: the same bits as one process",
+        "array nearest: quorvane_dask.nearest agrees with one process",
     ]
     assert "20,000 points back from 2 workers" in done.stdout
