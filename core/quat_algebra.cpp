@@ -168,16 +168,19 @@ Vec3d perpendicular(const Vec3d& u) {
 
 // The angle is 2 atan2(|u - v|, |u + v|) of the unit directions, accurate from equal to opposite
 // ones. The axis is u x v with any part along u taken out again (near opposite directions the
-// cross product is mostly rounding, and only an axis perpendicular to u turns u onto -u); where
-// nothing is left, any perpendicular axis does.
+// cross product is mostly rounding, and only an axis perpendicular to u turns u onto -u). Below
+// 2^-969 that axis is not usable: its components are subnormal or products of subnormals,
+// rounded to a grid so coarse that what is left can lean far towards u. The directions are then
+// equal or opposite to within that size, and any perpendicular axis turns u onto v to within it.
 Quat rotation_between(const Vec3d& from, const Vec3d& to) {
     const Vec3d u = direction(from);
     const Vec3d v = direction(to);
     const double angle = 2.0 * std::atan2(magnitude(u - v), magnitude(u + v));
     const Vec3d normal = cross(u, v);
     const Vec3d across = normal - u * dot(normal, u);
-    const bool none_left = across.x == 0.0 && across.y == 0.0 && across.z == 0.0;
-    const Vec3d axis = none_left ? perpendicular(u) : direction(across);
+    constexpr double smallest_usable = 0x1p-969;  // the smallest normal double times 2^53
+    const double left = std::fmax(std::fmax(std::fabs(across.x), std::fabs(across.y)), std::fabs(across.z));
+    const Vec3d axis = left < smallest_usable ? perpendicular(u) : direction(across);
     // from_axis_angle stores sin(-angle / 2): the stored form of the active (cos, sin * axis).
     return Quat::from_axis_angle(axis, AngleRadians{angle});
 }

@@ -345,6 +345,51 @@ def test_rotation_between_equal_directions_is_the_identity() -> None:
     assert_close(parts(Quat.rotation_between(Vec3d(1, 2, 3), Vec3d(2, 4, 6))), [1.0, 0.0, 0.0, 0.0], 1e-16)
 
 
+def unit_direction(v: list[float]) -> list[float]:
+    """v over its length, exact for subnormal and huge components: first scaled by a power of
+    two (exactly) so that its largest component lies in [1, 2)."""
+    shift = -math.frexp(max(map(abs, v)))[1] + 1
+    w = [math.ldexp(x, shift) for x in v]
+    n = math.hypot(*w)
+    return [x / n for x in w]
+
+
+TINY = [5e-324, 1e-323, 3e-320, 2.2e-308, 1e-300, 1e-200, 1e-100, 1e-30, 1e-17]
+
+
+def adversarial_pair(rng: random.Random, family: str) -> tuple[list[float], list[float]]:
+    """Two finite non-zero vectors anywhere in the double range: nearly opposite or nearly equal
+    directions set apart by a subnormal or tiny amount, or components of wildly unequal size."""
+    if family == "components":
+        pick = lambda: rng.choice([0.0, 1.0, rng.uniform(-1, 1), 1e308, 1.7e308] + TINY) * rng.choice([1, -1])  # noqa: E731
+        a, b = [pick() for _ in range(3)], [pick() for _ in range(3)]
+        return (a, b) if any(a) and any(b) else ([1.0, 0.0, 0.0], [-1.0, 5e-324, 0.0])
+    a = unit_vector(rng)
+    for k in rng.sample(range(3), rng.randrange(3)):
+        a[k] = 0.0  # directions along the axes and in their planes
+    if not any(a):
+        a[rng.randrange(3)] = 1.0
+    sign = -1.0 if family == "opposite" else 1.0
+    b = [sign * x for x in a]
+    b[rng.randrange(3)] += rng.choice(TINY) * rng.choice([1, -1])
+    exponent_a, exponent_b = rng.randrange(-1070, 1020), rng.randrange(-1070, 1020)
+    scaled_a, scaled_b = [math.ldexp(x, exponent_a) for x in a], [math.ldexp(x, exponent_b) for x in b]
+    return (scaled_a, scaled_b) if any(scaled_a) and any(scaled_b) else (a, b)
+
+
+@pytest.mark.parametrize("family", ["opposite", "equal", "components"])
+def test_rotation_between_turns_a_onto_b_within_1e_14_over_the_whole_range(family: str) -> None:
+    rng = random.Random(family)
+    pairs = [([0.0, 0.6, 0.8], [1e-323, -0.6, -0.8]), ([1.0, 0.0, 0.0], [-1.0, 5e-324, 5e-324])]
+    pairs += [adversarial_pair(rng, family) for _ in range(scaled(20_000, 2_000))]
+    worst = (0.0, None)
+    for a, b in pairs:
+        turned = Quat.rotation_between(Vec3d(*a), Vec3d(*b)).rotate(Vec3d(*unit_direction(a)))
+        error = math.dist(unit_direction(vector(turned)), unit_direction(b))
+        worst = max(worst, (error, (a, b)), key=lambda found: found[0])
+    assert worst[0] <= 1e-14, worst
+
+
 # ---- the peer: scipy's Rotation, where it installs ----
 
 
