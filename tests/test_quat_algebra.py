@@ -294,6 +294,41 @@ def test_to_euler_round_trips_within_its_ranges(seq: str) -> None:
     assert locks >= 2
 
 
+def lock_angles(seq: str) -> list[AngleRadians]:
+    """The middle angles at which seq is in gimbal lock, as the library's own constants give them."""
+    if seq[0].lower() == seq[2].lower():
+        return [AngleRadians.zero(), AngleRadians.pi(), -AngleRadians.pi()]
+    return [AngleRadians.half_pi(), -AngleRadians.half_pi()]
+
+
+@pytest.mark.parametrize("seq", ALL_SEQUENCES)
+def test_gimbal_lock_built_from_the_constants_sets_the_angle_applied_last_to_zero(seq: str) -> None:
+    rng = random.Random(seq)
+    for middle in lock_angles(seq):
+        for _ in range(40):
+            q = Quat.from_euler(seq, AngleRadians(rng.uniform(-3, 3)), middle, AngleRadians(rng.uniform(-3, 3)))
+            first, second, third = q.to_euler(seq)
+            assert third.angle == 0.0, (middle, q.to_euler(seq))
+            assert abs(abs(second.angle) - abs(middle.angle)) <= 1e-15
+            assert_same_rotation(Quat.from_euler(seq, first, second, third), q, 1e-15)
+
+
+@pytest.mark.parametrize("scale", [2.0**1000, 2.0**-1000, 1e300, 1.7e308, 1e-300])
+@pytest.mark.parametrize("seq", ["xyz", "ZXZ", "zyx", "YXY"])
+def test_to_euler_ignores_the_magnitude(seq: str, scale: float) -> None:
+    rng = random.Random(seq)
+    exact = math.frexp(scale)[0] == 0.5
+    locked = [Quat.from_euler(seq, AngleRadians(rng.uniform(-3, 3)), middle, AngleRadians(rng.uniform(-3, 3)))
+              for middle in lock_angles(seq) for _ in range(20)]
+    for unit in [Quat(*unit_quaternion(rng)) for _ in range(200)] + locked:
+        angles = [a.angle for a in unit.to_euler(seq)]
+        scaled_angles = [a.angle for a in Quat(*[x * scale for x in parts(unit)]).to_euler(seq)]
+        if exact:
+            assert_floats(scaled_angles, angles)
+        else:
+            assert_close(scaled_angles, angles, 1e-14)
+
+
 # ---- rotation between directions ----
 
 

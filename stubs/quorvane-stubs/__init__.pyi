@@ -599,8 +599,10 @@ class Quat:
         """Three angles that `Quat.from_euler(seq, ...)` turns back into this rotation.
 
         The first and the third lie in [-pi, pi]; the second in [-pi/2, pi/2] for three different
-        axes and in [0, pi] when the first axis is repeated. At gimbal lock, where only the sum or
-        the difference of the outer angles is determined, the angle applied last is 0.
+        axes and in [0, pi] when the first axis is repeated. At gimbal lock (the middle angle at
+        +-pi/2 for three different axes, at 0 or pi otherwise, up to rounding), where only the sum
+        or the difference of the outer angles is determined, the third angle, the one applied
+        last, is 0. The magnitude of the quaternion does not change the angles.
 
             >>> Quat.from_euler("zxz", AngleRadians(0.5), AngleRadians(1), AngleRadians(0.25)).to_euler("zxz")
             (0.5 radians, 1 radians, 0.25 radians)
