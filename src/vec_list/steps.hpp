@@ -13,7 +13,6 @@
 #include <string_view>
 #include <thread>
 
-#include "src/frame/held_borrows.hpp"
 #include "src/vec_list/pool.hpp"
 #include "src/vec_list/vec_list.hpp"
 
@@ -37,8 +36,6 @@ public:
     }
 
 private:
-    // Listed before the detach and withdrawn after the re-attach (members outlive the body).
-    frame::PublishedBorrows published_;
     bool finalizing_thread_;
     PyThreadState* state_;
 };
