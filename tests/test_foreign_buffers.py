@@ -8,6 +8,7 @@ import json
 import subprocess
 import sys
 import textwrap
+import warnings
 
 import pytest
 
@@ -65,3 +66,75 @@ def test_a_buffer_without_strides_is_read_in_c_order(case: str) -> None:
     done = read_in_child(expression, values)
     assert done.returncode == 0, f"the child ended with {done.returncode}: {done.stderr[-2000:]}"
     assert json.loads(done.stdout) == [[float(x) for x in values[k:k + 3]] for k in (0, 3)]
+
+
+# ---- a rotation matrix from any two-dimensional buffer ----
+
+ROTATION = [[0.0, -1.0, 0.0], [1.0, 0.0, 0.0], [0.0, 0.0, 1.0]]  # a quarter turn about z
+
+
+def matrix_sources() -> dict[str, object]:
+    found: dict[str, object] = {"list": ROTATION}
+    if numpy is not None:
+        array = numpy.array(ROTATION)
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", PendingDeprecationWarning)  # numpy discourages its matrix class
+            found["np.matrix"] = numpy.matrix(ROTATION)
+        found |= {"ndarray": array, "transposed view": array.T.copy().T,
+                  "memoryview": memoryview(array), "int32 memoryview": memoryview(array.astype(numpy.int32)),
+                  "float32": array.astype(numpy.float32), "big-endian": array.astype(">f8"),
+                  "every other column": numpy.repeat(array, 2, axis=1)[:, ::2]}
+    return found
+
+
+@pytest.mark.parametrize("source", list(matrix_sources()))
+def test_from_rotation_matrix_reads_every_two_dimensional_buffer(source: str) -> None:
+    from quorvane import Quat
+
+    assert Quat.from_rotation_matrix(matrix_sources()[source]) == Quat.from_rotation_matrix(ROTATION)
+
+
+class Shrinking(list):
+    """Loses its last item once its second one is read."""
+
+    def __getitem__(self, index):
+        item = list.__getitem__(self, index)
+        if index == 1:
+            self.pop()
+        return item
+
+
+def unprintable_class() -> type:
+    """A class whose qualified name has no UTF-8 form."""
+    made = type("Unprintable", (), {})
+    made.__qualname__ = "\udc80"
+    return made
+
+
+def bad_matrices() -> dict[str, tuple[object, type, str]]:
+    expected = "argument 'matrix': expected a sequence of 3 rows of 3 floats, "
+    found = {
+        "a list that shrinks": (Shrinking(ROTATION), ValueError, expected + "got 2 rows (it changed while being read)"),
+        "a row that shrinks": ([ROTATION[0], Shrinking([1.0, 0.0, 0.0]), ROTATION[2]], ValueError,
+                               expected + "got 2 items in row 1 (it changed while being read)"),
+        "an unprintable class name": (unprintable_class()(), TypeError, expected + "not '\\udc80'"),
+    }
+    if numpy is not None:
+        found |= {
+            "(3, 3, 1)": (numpy.zeros((3, 3, 1)), ValueError, expected + "got a buffer of shape (3, 3, 1)"),
+            "(2, 3) memoryview": (memoryview(numpy.zeros((2, 3))), ValueError, expected + "got 2 rows"),
+            "(3, 4) memoryview": (memoryview(numpy.zeros((3, 4))), ValueError, expected + "got 4 items in row 0"),
+            "objects": (numpy.array([[0.0, 1.0, "x"]] * 3, dtype=object), TypeError,
+                        "argument 'matrix': must be real number, not str"),
+        }
+    return found
+
+
+@pytest.mark.parametrize("case", list(bad_matrices()))
+def test_a_bad_matrix_is_refused_with_the_arguments_own_text(case: str) -> None:
+    from quorvane import Quat
+
+    matrix, error, text = bad_matrices()[case]
+    with pytest.raises(error) as raised:
+        Quat.from_rotation_matrix(matrix)
+    assert type(raised.value) is error and str(raised.value) == text

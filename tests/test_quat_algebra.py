@@ -8,6 +8,8 @@ import importlib.util
 import itertools
 import math
 import random
+import subprocess
+import sys
 
 import pytest
 from conftest import assert_bits, assert_floats, requires_free_threading, scaled, toggle_racing_readers
@@ -526,16 +528,41 @@ def test_argument_errors(call, error: type, text: str) -> None:
 
 
 @pytest.mark.parametrize("seq", ["", "xy", "xyzx", "xxy", "xyy", "zzz", "xYz", "Xyz", "abc", "xyw", "x y", "xy\0",
-                                 "ｘyz", "\udc80yz"])
+                                 "ｘyz", "\udc80yz", "\n\x1b[2J", "x" * 41, "é" * 1_000_000])
 def test_other_euler_sequences_are_refused_by_name(seq: str) -> None:
     shown = seq.encode("utf-8", "backslashreplace").decode("utf-8")
     expected = ("seq must be three of the axes x, y, z, all lower case (extrinsic) or all upper case (intrinsic), "
-                f"with no axis twice in a row; got '{shown}'")
+                f"with no axis twice in a row; got {shown[:40]!r}{'...' if len(shown) > 40 else ''}")
     zero = AngleRadians(0)
     for call in (lambda: Quat.from_euler(seq, zero, zero, zero), lambda: Quat.identity().to_euler(seq)):
         with pytest.raises(ValueError) as raised:
             call()
         assert str(raised.value) == expected
+
+
+@pytest.mark.skipif(importlib.util.find_spec("_testcapi") is None, reason="needs CPython's _testcapi")
+def test_a_failed_allocation_while_reading_seq_is_a_memory_error() -> None:
+    # Each run fails one allocation of the call, the first being the str's UTF-8 form.
+    script = """if True:
+        import _testcapi
+        from quorvane import AngleRadians, Quat
+        zero = AngleRadians(0)
+        outcomes = []
+        for failing in range(4):
+            seq = "".join(["é", "x", "y"])  # new, with no UTF-8 form made yet
+            _testcapi.set_nomemory(failing, failing + 1)
+            try:
+                Quat.from_euler(seq, zero, zero, zero)
+                outcomes.append("returned")
+            except BaseException as error:
+                outcomes.append(type(error).__name__)
+            finally:
+                _testcapi.remove_mem_hooks()
+        print(outcomes)
+    """
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.split() == ["['MemoryError',"] + ["'MemoryError',"] * 2 + ["'MemoryError']"]
 
 
 def test_keywords_and_signatures() -> None:
