@@ -52,7 +52,7 @@ std::tuple<double, double, double, double> to_active(const Quat& q) {
 core::EulerSequence euler_sequence(std::string_view seq) {
     if (auto parsed = core::parse_euler_sequence(seq)) return *parsed;
     const std::string text = "seq must be three of the axes x, y, z, all lower case (extrinsic) or all upper "
-                             "case (intrinsic), with no axis twice in a row; got '" + std::string(seq) + "'";
+                             "case (intrinsic), with no axis twice in a row; got " + frame::quoted_text(seq);
     frame::raise(PyExc_ValueError, std::string_view(text));
 }
 

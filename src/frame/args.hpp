@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstddef>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "src/frame/errors.hpp"
@@ -75,10 +76,14 @@ bool to_bool(PyObject* object, const char* name);
 // callable, which refuses it by its content like any other text it does not know.
 std::string_view to_text(PyObject* object, const char* name, Owned& kept);
 
-// A sequence of `rows` sequences of `columns` floats (lists, tuples, a 2-D numpy array), read
-// row by row into `out`. A non-sequence is a TypeError, a wrong count a ValueError; both texts
-// say what was expected and what came.
+// A sequence of `rows` sequences of `columns` floats (lists, tuples), or a two-dimensional buffer
+// of that shape (numpy arrays and matrices, memoryviews; float64 is read in place), into `out`
+// row by row. A non-sequence is a TypeError, a wrong count or shape a ValueError; both texts say
+// what was expected and what came.
 void to_float_rows(PyObject* object, const char* name, std::size_t rows, std::size_t columns, double* out);
+
+// A text for an error message: the repr of its first 40 characters, "..." after a longer one.
+std::string quoted_text(std::string_view text);
 
 // The class-instance conversion's error, "'{T}' object is not an instance of '{C}'" (or
 // "'None' is not an instance of '{C}'"), set as TypeError without a prefix.

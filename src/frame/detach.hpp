@@ -8,8 +8,6 @@
 // and the workers never touch a Python object.
 #include <Python.h>
 
-#include "src/frame/held_borrows.hpp"
-
 namespace quorvane::frame {
 
 class DetachFromInterpreter {
@@ -25,8 +23,6 @@ public:
     ~DetachFromInterpreter() noexcept(false);
 
 private:
-    // Listed before the detach and withdrawn after the re-attach (members outlive the body).
-    PublishedBorrows published_;
     bool finalizing_thread_;
     PyThreadState* state_;
 };

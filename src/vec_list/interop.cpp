@@ -89,11 +89,24 @@ namespace {
 
 std::string_view format_of(const Py_buffer& view) { return view.format ? view.format : "B"; }
 
+// An exporter may leave `shape` NULL for a one-dimensional buffer and `strides` NULL even when
+// strides are asked for (ctypes arrays do): the items then lie packed in C order.
+Py_ssize_t extent_of(const Py_buffer& view, int dimension) {
+    return view.shape ? view.shape[dimension] : view.len / view.itemsize;
+}
+
+Py_ssize_t stride_of(const Py_buffer& view, int dimension) {
+    if (view.strides) return view.strides[dimension];
+    Py_ssize_t stride = view.itemsize;
+    for (int later = view.ndim - 1; later > dimension; --later) stride *= extent_of(view, later);
+    return stride;
+}
+
 frame::Owned shape_text(const Py_buffer& view) {
-    if (view.ndim == 1) return frame::Owned(frame::check(PyUnicode_FromFormat("(%zd,)", view.shape[0])));
+    if (view.ndim == 1) return frame::Owned(frame::check(PyUnicode_FromFormat("(%zd,)", extent_of(view, 0))));
     frame::Owned parts(frame::check(PyList_New(0)));
     for (int d = 0; d < view.ndim; ++d) {
-        frame::Owned size(frame::check(PyUnicode_FromFormat("%zd", view.shape[d])));
+        frame::Owned size(frame::check(PyUnicode_FromFormat("%zd", extent_of(view, d))));
         if (PyList_Append(parts.get(), size.get()) < 0) throw frame::ErrorAlreadySet{};
     }
     frame::Owned separator(frame::check(PyUnicode_FromString(", ")));
@@ -122,8 +135,8 @@ VecListValue copy_from(PyObject* source) {
             static_cast<int>(format.size()), format.data(), view.itemsize)));
         raise_for_argument(PyExc_TypeError, text.get());
     }
-    const bool rows_of_three = view.ndim == 2 && view.shape[1] == 3;
-    const bool flat = view.ndim == 1 && view.shape[0] % 3 == 0;
+    const bool rows_of_three = view.ndim == 2 && extent_of(view, 1) == 3;
+    const bool flat = view.ndim == 1 && extent_of(view, 0) % 3 == 0;
     if (!rows_of_three && !flat) {
         frame::Owned shape = view.ndim == 0 ? frame::Owned(frame::check(PyUnicode_FromString("()"))) : shape_text(view);
         frame::Owned text(frame::check(
@@ -131,7 +144,7 @@ VecListValue copy_from(PyObject* source) {
         raise_for_argument(PyExc_ValueError, text.get());
     }
 
-    const std::size_t count = static_cast<std::size_t>(rows_of_three ? view.shape[0] : view.shape[0] / 3);
+    const std::size_t count = static_cast<std::size_t>(rows_of_three ? extent_of(view, 0) : extent_of(view, 0) / 3);
     const bool native_double = item_format->kind == ItemFormat::Kind::floating && item_format->size == sizeof(double) &&
                                !item_format->swapped;
     if (native_double && PyBuffer_IsContiguous(&view, 'C')) {
@@ -140,8 +153,9 @@ VecListValue copy_from(PyObject* source) {
         return list;
     }
     // Item (row, column) of the two-dimensional form, or item 3 * row + column of the flat one.
-    const ItemGrid grid = rows_of_three ? ItemGrid{static_cast<const char*>(view.buf), view.strides[0], view.strides[1]}
-                                        : ItemGrid{static_cast<const char*>(view.buf), 3 * view.strides[0], view.strides[0]};
+    const char* base = static_cast<const char*>(view.buf);
+    const ItemGrid grid = rows_of_three ? ItemGrid{base, stride_of(view, 0), stride_of(view, 1)}
+                                        : ItemGrid{base, 3 * stride_of(view, 0), stride_of(view, 0)};
     return {read_vectors(grid, count, *item_format)};
 }
 

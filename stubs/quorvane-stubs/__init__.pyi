@@ -598,8 +598,10 @@ class Quat:
         """Three angles that `Quat.from_euler(seq, ...)` turns back into this rotation.
 
         The first and the third lie in [-pi, pi]; the second in [-pi/2, pi/2] for three different
-        axes and in [0, pi] when the first axis is repeated. At gimbal lock, where only the sum or
-        the difference of the outer angles is determined, the angle applied last is 0.
+        axes and in [0, pi] when the first axis is repeated. At gimbal lock (the middle angle at
+        +-pi/2 for three different axes, at 0 or pi otherwise, up to rounding), where only the sum
+        or the difference of the outer angles is determined, the third angle, the one applied
+        last, is 0. The magnitude of the quaternion does not change the angles.
 
             >>> Quat.from_euler("zxz", AngleRadians(0.5), AngleRadians(1), AngleRadians(0.25)).to_euler("zxz")
             (0.5 radians, 1 radians, 0.25 radians)
@@ -1224,16 +1226,38 @@ class VecList:
         """An iterator over a copy of the elements, taken now: later changes do not reach it."""
 
     def __add__(self, other: Vec3d) -> VecList:
-        """A new list of every element plus the vector `other`; anything but a Vec3d raises TypeError."""
+        """A new list of every element plus the vector `other`.
+
+        The list takes only a Vec3d; with anything else Python asks the other operand, and
+        raises TypeError when that refuses too. A numpy array does not refuse: it reads the list
+        as an (n, 3) array, so `points + np.array([1., 2., 3.])` is an ndarray, not a VecList.
+
+            >>> import numpy as np
+            >>> (VecList([Vec3d(1, 2, 3)]) + np.array([1.0, 2.0, 3.0])).tolist()
+            [[2.0, 4.0, 6.0]]
+        """
 
     def __sub__(self, other: Vec3d) -> VecList:
-        """A new list of every element minus the vector `other`; anything but a Vec3d raises TypeError."""
+        """A new list of every element minus the vector `other`.
+
+        The list takes only a Vec3d; with anything else Python asks the other operand, and
+        raises TypeError when that refuses too. A numpy array answers with an ndarray.
+        """
 
     def __mul__(self, rhs: float) -> VecList:
         """A new list of every element times a number (anything convertible to a float)."""
 
     def __rmul__(self, lhs: float) -> VecList:
-        """A new list of every element times a number: `2 * points` equals `points * 2`."""
+        """A new list of every element times a number: `2 * points` equals `points * 2`.
+
+        Python asks the left operand first: a numpy scalar on the left answers itself and reads
+        the list as an array, so `np.float64(2) * points` is an ndarray (`points * np.float64(2)`
+        is a VecList).
+
+            >>> import numpy as np
+            >>> type(np.float64(2) * VecList([Vec3d(1, 2, 3)])).__name__, VecList([Vec3d(1, 2, 3)]) * np.float64(2)
+            ('ndarray', [Vec3d(2, 4, 6)])
+        """
 
     def __truediv__(self, rhs: float) -> VecList:
         """A new list of every element divided by a number, component by component, unguarded."""
