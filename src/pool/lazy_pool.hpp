@@ -1,28 +1,18 @@
 #pragma once
-// The one pool of the process: made by the first batch step that asks for it, sized once from
-// the environment, never shut down. A forked child gets a pool of its own the same way.
+// A pool made at most once, on first use: the cell behind the process-wide pool.
+#include <algorithm>
+#include <array>
 #include <atomic>
-#include <cstddef>
+#include <cstring>
 #include <memory>
 #include <mutex>
-#include <stdexcept>
-#include <string>
 
-#include "src/vec_list/pool_runtime.hpp"
+#include "src/pool/thread_pool.hpp"
 
-namespace quorvane::pool {
+namespace quorvane::pool::detail {
 
-// The global pool could not be made; every later request fails the same way.
-class PoolUnavailable : public std::runtime_error {
-public:
-    explicit PoolUnavailable(const std::string& cause)
-        : std::runtime_error("The global thread pool has not been initialized.: " + cause) {}
-};
-
-namespace detail {
-
-// A pool made at most once, on first use, even when many threads ask for it at the same moment.
-// If making it throws, the cause is kept and reported to every caller; it is never retried.
+// Made at most once, even when many threads ask for it at the same moment. If making it
+// throws, the cause is kept and reported to every caller; it is never retried.
 class LazyPool {
 public:
     using Factory = std::unique_ptr<ThreadPool> (*)();
@@ -37,35 +27,38 @@ public:
         std::call_once(made_, [this] { make(); });
         // Acquire: as above; call_once already orders make() before this for the waiters.
         if (ThreadPool* ready = ready_.load(std::memory_order_acquire)) return *ready;
-        throw PoolUnavailable(failure_);
+        throw PoolUnavailable(failure_.data());
     }
 
+    // The longest cause kept, in bytes; a longer one is cut there.
+    static constexpr std::size_t cause_capacity = 255;
+
 private:
+    // Runs once, and must not throw: keeping the cause copies into storage that already exists,
+    // since a failure to allocate here would leave nothing to report.
     void make() noexcept {
         try {
             owned_ = factory_();
             // Release: publishes the constructed pool to the lock-free fast path of get().
             ready_.store(owned_.get(), std::memory_order_release);
         } catch (const std::exception& failure) {
-            failure_ = failure.what();
+            keep_cause(failure.what());
         } catch (...) {
-            failure_ = "an unknown exception";
+            keep_cause("an unknown exception");
         }
+    }
+
+    void keep_cause(const char* cause) noexcept {
+        const std::size_t length = std::min(std::strlen(cause), cause_capacity);
+        std::memcpy(failure_.data(), cause, length);
+        failure_[length] = '\0';
     }
 
     Factory factory_;
     std::once_flag made_;
     std::atomic<ThreadPool*> ready_{nullptr};
-    std::unique_ptr<ThreadPool> owned_;  // written once, inside call_once
-    std::string failure_;                // likewise
+    std::unique_ptr<ThreadPool> owned_;                // written once, inside call_once
+    std::array<char, cause_capacity + 1> failure_{};  // likewise
 };
 
-}  // namespace detail
-
-// The process-wide pool. Throws PoolUnavailable if it could not be created.
-ThreadPool& global_pool();
-
-// The global pool's worker count; creates the pool first if need be.
-inline std::size_t current_worker_count() { return global_pool().worker_count(); }
-
-}  // namespace quorvane::pool
+}  // namespace quorvane::pool::detail

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "src/frame/held_borrows.hpp"
-#include "src/vec_list/pool.hpp"
+#include "src/pool/pool.hpp"
 #include "src/vec_list/vec_list.hpp"
 
 namespace quorvane::binding {
