@@ -44,6 +44,24 @@ constexpr std::size_t items_worth_a_wake = 1024;
 
 thread_local WorkerThread* this_thread_worker = nullptr;
 
+// The threads outside any pool that spin for their steps right now, counted for the whole
+// process while each one spins.
+std::atomic<std::size_t> callers_spinning{0};
+
+class WaitingCaller {
+public:
+    // Relaxed: a hint about how many threads want a processor, guarding no data.
+    WaitingCaller() noexcept : others_(callers_spinning.fetch_add(1, std::memory_order_relaxed)) {}
+    ~WaitingCaller() { callers_spinning.fetch_sub(1, std::memory_order_relaxed); }
+    WaitingCaller(const WaitingCaller&) = delete;
+    WaitingCaller& operator=(const WaitingCaller&) = delete;
+
+    bool others_waiting() const noexcept { return others_ != 0; }
+
+private:
+    std::size_t others_;
+};
+
 // A failure of the pool's own machinery, outside any item: there is nobody to report it to.
 [[noreturn]] void abort_on_machinery_failure() noexcept {
     static constexpr char message[] = "Rayon: detected unexpected panic; aborting\n";
@@ -77,7 +95,10 @@ void CallerLatch::set() noexcept {
 
 bool CallerLatch::wait_briefly(std::size_t items) noexcept {
     if (items >= items_worth_a_sleep) return is_set();
-    Backoff backoff(caller_spin_budget, processors_crowded());
+    // Several callers spinning at once take the processors their steps' workers need, however
+    // quiet the rest of the machine is: then they yield too.
+    const WaitingCaller counted;
+    Backoff backoff(caller_spin_budget, processors_crowded() || counted.others_waiting());
     do {
         if (is_set()) return true;
     } while (backoff.keep_waiting());
