@@ -1,13 +1,18 @@
-"""Milliseconds per VecList batch operation beside the same computation in numpy, in one run.
+"""Microseconds per VecList batch operation beside the same computation in numpy, in one run.
 
 numpy works on an (n, 3) float64 array holding the same vectors. Where quorvane returns a Python
 list (dot, distances, magnitudes, unit tests, to_array), numpy's result is turned into one with
 .tolist() too, so both sides hand the caller the same kind of object; the buffer (_array) and
-element-by-element rows return memoryviews or lists, and numpy keeps its arrays there. Each cell is the fastest
-of several repeats; ratio = quorvane / numpy, so below 1 means quorvane is faster.
+element-by-element rows return memoryviews or lists, and numpy keeps its arrays there.
 
-    python bench/batch.py [--repeat N] [--sizes N [N ...]] [--json FILE] [--only TEXT [TEXT ...]]
-                          [--no-handoff]
+Every call is timed alone, many in a row (quorvane's and numpy's taking turns in blocks), and
+each side is shown as the median with the 10th and 90th percentiles (bench/single_calls.py);
+ratio = median of quorvane / median of numpy, so below 1 means quorvane is faster. With --busy N
+the benchmark itself keeps N cores busy with other processes (`while True: pass`) meanwhile, as
+on a loaded machine, and kills them at the end.
+
+    python bench/batch.py [--calls N] [--large-calls N] [--busy N] [--sizes N [N ...]]
+                          [--json FILE] [--only TEXT [TEXT ...]] [--no-handoff] [--repeat N]
 
 At the end it prints what small steps cost (bench/handoff.py): the hand-off to the pool and back.
 
@@ -23,12 +28,12 @@ import os
 import platform
 import random
 import sys
-import timeit
 from collections.abc import Callable
 from dataclasses import dataclass
 
 import handoff
 import numpy as np
+from single_calls import busy_cores, compare, load_note
 
 from quorvane import Quat, Vec3d, VecList, geometry
 
@@ -166,13 +171,9 @@ def operands(n: int) -> Operands:
                     picks.uniform(-2, 2, n), plane, np.array(plane.normal.to_array()))
 
 
-def milliseconds(work: Callable[[Operands], object], data: Operands, repeat: int, target_seconds: float) -> float:
-    """The fastest of `repeat` timings, each about target_seconds long, per call."""
-    timer = timeit.Timer(lambda: work(data))
-    number = 1
-    while timer.timeit(number) < target_seconds and number < 1 << 20:
-        number *= 4
-    return min(timer.repeat(repeat=repeat, number=number)) / number * 1e3
+def calls_for(n: int, args: argparse.Namespace) -> int:
+    """Single calls per side: many for small lists, whose steps the hand-off dominates."""
+    return args.calls if n <= 10**4 else args.large_calls
 
 
 def worker_count() -> str:
@@ -183,43 +184,50 @@ def worker_count() -> str:
 
 
 def main() -> None:
-    parser = argparse.ArgumentParser(description="ms per VecList batch operation beside numpy")
-    parser.add_argument("--repeat", type=int, default=5, help="repeats per cell (the minimum is kept)")
+    parser = argparse.ArgumentParser(description="us per VecList batch operation beside numpy")
+    parser.add_argument("--calls", type=int, default=2000, help="single calls per side for n <= 10,000")
+    parser.add_argument("--large-calls", type=int, default=30, help="single calls per side for larger n")
+    parser.add_argument("--busy", type=int, default=0, metavar="N",
+                        help="keep N cores busy with other processes while measuring")
     parser.add_argument("--sizes", type=int, nargs="+", default=[10**3, 10**5, 10**6], help="list lengths")
     parser.add_argument("--json", metavar="FILE", help="also write the results as JSON")
     parser.add_argument("--only", nargs="+", metavar="TEXT", help="only the rows whose name contains one of these")
     parser.add_argument("--no-handoff", action="store_true",
                         help="skip the figures of small steps (bench/handoff.py) at the end")
+    parser.add_argument("--repeat", type=int, default=5, help="runs per hand-off figure (the median is kept)")
     args = parser.parse_args()
 
     gil = "enabled" if getattr(sys, "_is_gil_enabled", lambda: True)() else "disabled"
-    load, cpus = os.getloadavg()[0], os.cpu_count() or 1
+    load = os.getloadavg()[0]
     print(f"Python {platform.python_version()}, GIL {gil}, numpy {np.__version__}")
-    print(f"pool workers: {worker_count()}; load average {load:.2f} on {cpus} CPUs"
-          + (" (busy: the figures include the neighbours' work)" if load > cpus / 2 else ""))
-    print(f"ms per call, fastest of {args.repeat} repeats; ratio = quorvane / numpy (below 1: quorvane faster)")
+    print(f"pool workers: {worker_count()}; {load_note()}; other processes keeping a core busy: {args.busy}")
+    print("us per single call: median, 10th and 90th percentile; ratio = median quorvane / median numpy")
 
     results = []
-    for n in args.sizes:
-        data = operands(n)
-        header = f"\nn = {n:,}\n{'operation':30s} {'quorvane':>10s} {'numpy':>10s} {'ratio':>8s}"
-        print(header)
-        print("-" * (len(header.splitlines()[-1])))
-        for row in ROWS:
-            if args.only and not any(text in row.name for text in args.only):
-                continue
-            ours = milliseconds(row.quorvane, data, args.repeat, 0.05)
-            theirs = milliseconds(row.numpy, data, args.repeat, 0.05)
-            print(f"{row.name:30s} {ours:10.4f} {theirs:10.4f} {ours / theirs:8.2f}")
-            results.append({"n": n, "operation": row.name, "quorvane_ms": ours, "numpy_ms": theirs})
-
-    small_steps = {} if args.no_handoff else handoff.report(args.repeat, [None, "1", "8"])
+    with busy_cores(args.busy):
+        for n in args.sizes:
+            data = operands(n)
+            calls = calls_for(n, args)
+            header = (f"\nn = {n:,} ({calls} calls each)\n{'operation':30s} {'quorvane':>10s} {'p10':>8s} {'p90':>8s}"
+                      f" {'numpy':>10s} {'p10':>8s} {'p90':>8s} {'ratio':>7s}")
+            print(header)
+            print("-" * (len(header.splitlines()[-1])))
+            for row in ROWS:
+                if args.only and not any(text in row.name for text in args.only):
+                    continue
+                ours, theirs = compare(lambda row=row: row.quorvane(data), lambda row=row: row.numpy(data), calls)
+                ratio = ours.median / theirs.median
+                print(f"{row.name:30s} {ours.cells()} {theirs.cells()} {ratio:7.2f}", flush=True)
+                results.append({"n": n, "operation": row.name, "calls": calls, "quorvane_us": vars(ours),
+                                "numpy_us": vars(theirs), "ratio": ratio})
+        small_steps = {} if args.no_handoff else handoff.report(args.repeat, [None, "1", "8"])
+    print(f"\nat the end: {load_note()}")
 
     if args.json:
         with open(args.json, "w") as out:
             json.dump({"python": platform.python_version(), "gil": gil, "numpy": np.__version__,
-                       "workers": worker_count(), "load_average": load, "ms": results,
-                       "small_steps": small_steps}, out, indent=2)
+                       "workers": worker_count(), "load_average": load, "busy_cores": args.busy,
+                       "us": results, "small_steps": small_steps}, out, indent=2)
 
 
 if __name__ == "__main__":

@@ -10,5 +10,5 @@ out=${1:-$root/bench/out}
 mkdir -p "$out"
 
 "${CXX:-g++}" -std=c++20 -O2 -DNDEBUG -Wall -Wextra -Werror -ffp-contract=off -pthread -I "$root" \
-    "$root/bench/pool_bench.cpp" "$root/src/vec_list/pool.cpp" -o "$out/pool_bench"
+    "$root/bench/pool_bench.cpp" "$root"/src/pool/*.cpp -o "$out/pool_bench"
 exec "$out/pool_bench"

@@ -10,7 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "src/vec_list/pool.hpp"
+#include "src/pool/pool.hpp"
+#include "src/pool/worker_count.hpp"
 
 namespace {
 

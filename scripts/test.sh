@@ -41,7 +41,8 @@ cpp_tests() {
     cmake -S . -B build/cpp -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DQUORVANE_BUILD_MODULE=OFF -DQUORVANE_BUILD_TESTS=ON >/dev/null
     cmake --build build/cpp -j"$(nproc)"
-    ctest --test-dir build/cpp --output-on-failure --no-tests=error -j"$(nproc)"
+    # --timeout: a limit for any test that has none of its own (tests/cpp sets one for each).
+    ctest --test-dir build/cpp --output-on-failure --no-tests=error --timeout 300 -j"$(nproc)"
 }
 
 pytest_in() {    # pytest_in VENV [PYTEST ARGS...]

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "src/frame/detach.hpp"
-#include "src/vec_list/pool.hpp"
+#include "src/pool/pool.hpp"
 #include "src/vec_list/vec_list.hpp"
 
 namespace quorvane::binding {

@@ -7,7 +7,7 @@
 #include <tuple>
 #include <vector>
 
-#include "src/vec_list/work_deque.hpp"
+#include "src/pool/work_deque.hpp"
 
 namespace quorvane::pool::detail {
 namespace {

@@ -175,6 +175,40 @@ TEST(LazyPool, RemembersAFailureAndNeverRetries) {
     EXPECT_EQ(factory_calls.load(), 1);
 }
 
+// A failure whose text is `length` characters long.
+std::size_t failure_length = 0;
+std::unique_ptr<ThreadPool> factory_failing_at_length() { throw std::runtime_error(std::string(failure_length, 'x')); }
+
+class LazyPoolCause : public ::testing::TestWithParam<std::size_t> {};
+
+// The cause is kept without allocating (making the pool must not throw while it keeps it), so a
+// long one is cut at the capacity; every caller sees the same text.
+TEST_P(LazyPoolCause, IsKeptUpToItsCapacity) {
+    failure_length = GetParam();
+    detail::LazyPool lazy(&factory_failing_at_length);
+    const std::string expected = "The global thread pool has not been initialized.: " +
+                                 std::string(std::min(GetParam(), detail::LazyPool::cause_capacity), 'x');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        try {
+            lazy.get();
+            ADD_FAILURE() << "no failure reported";
+        } catch (const PoolUnavailable& unavailable) {
+            EXPECT_EQ(std::string(unavailable.what()), expected);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, LazyPoolCause,
+                         ::testing::Values(std::size_t{0}, std::size_t{254}, std::size_t{255}, std::size_t{256},
+                                           std::size_t{100'000}));
+
+// Announcing work runs after a job on the announcer's stack was queued, where a worker may
+// already run it: an exception unwinding through there would destroy the job under the worker.
+static_assert(noexcept(std::declval<detail::PoolCore&>().announce_work()));
+static_assert(noexcept(std::declval<detail::IdleWorkers&>().announce_work()));
+static_assert(noexcept(detail::run_other_work_until(std::declval<detail::WorkerThread&>(),
+                                                    std::declval<const detail::JoinLatch&>())));
+
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
 #define QUORVANE_UNDER_SANITIZER 1
 #elif defined(__has_feature)

@@ -15,7 +15,10 @@
 
 extern char** environ;
 
-#include "src/vec_list/pool.hpp"
+#include "src/pool/lazy_pool.hpp"
+#include "src/pool/pool.hpp"
+#include "src/pool/worker_count.hpp"
+#include "src/pool/workers.hpp"
 
 namespace quorvane::pool::testing {
 

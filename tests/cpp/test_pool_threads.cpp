@@ -2,9 +2,15 @@
 // inside steps, and the pool of a forked child.
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <numeric>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -46,16 +52,45 @@ TEST_P(CallingThread, RunsTinyStepsItselfWithoutBlocking) {
     EXPECT_EQ(CountedBlock::entered.load(), 0);
 }
 
+// The scheduler's state letter of one of this process's threads ('R' running or runnable, 'S'
+// sleeping, ...), from /proc; '?' if it cannot be read.
+char thread_state(pid_t thread) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(thread) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const auto name_end = text.rfind(')');
+    return name_end != std::string::npos && name_end + 2 < text.size() ? text[name_end + 2] : '?';
+}
+
+// Every step here lasts until its caller has blocked, and meanwhile its first piece watches the
+// caller: the caller runs none of the items, never sleeps before its scope is open (spinning
+// threads are runnable, 'R'; a thread asleep in the kernel is 'S'), and opens one scope, once.
 TEST_P(CallingThread, RunsNoItemsAndBlocksInOneScopeAtMost) {
     const auto caller = std::this_thread::get_id();
-    for (const std::size_t n : {2, 3, 1000}) {
+    const pid_t caller_thread = gettid();
+    for (const std::size_t n : {2, 3, 1000, 100'000}) {
         std::atomic<int> on_caller{0};
+        std::atomic<int> slept_outside_scope{0};
+        std::atomic<bool> saw_scope_open{false};
         const int entered_before = CountedBlock::entered.load();
-        run_for<CountedBlock>(pool(), n, [&](std::size_t, std::size_t) {
+        run_for<CountedBlock>(pool(), n, [&](std::size_t begin, std::size_t) {
             if (std::this_thread::get_id() == caller) on_caller.fetch_add(1);
+            if (begin != 0) return;
+            // Only a guard against hanging the suite if the caller never blocks.
+            const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (std::chrono::steady_clock::now() < give_up) {
+                const char state = thread_state(caller_thread);
+                // Read after the state: a scope still closed now was closed when the state was read.
+                if (CountedBlock::open.load() == 1) {
+                    saw_scope_open = true;
+                    break;
+                }
+                if (state == 'S' || state == 'D') slept_outside_scope.fetch_add(1);
+            }
         });
         EXPECT_EQ(on_caller.load(), 0) << n << " items";
-        EXPECT_LE(CountedBlock::entered.load() - entered_before, 1) << n << " items";
+        EXPECT_TRUE(saw_scope_open.load()) << n << " items";
+        EXPECT_EQ(slept_outside_scope.load(), 0) << n << " items";
+        EXPECT_EQ(CountedBlock::entered.load() - entered_before, 1) << n << " items";
         EXPECT_EQ(CountedBlock::open.load(), 0) << n << " items";
     }
 }

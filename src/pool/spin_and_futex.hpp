@@ -1,11 +1,12 @@
 #pragma once
 // The two ways a thread of the pool waits: a short spin, for what is about to happen, and a
-// sleep on a 32-bit word, for what may take long.
+// sleep on a 32-bit word, for what may take long. (Which worker sleeps or spins when is the
+// business of idle_workers.hpp.)
 //
-// A spin first issues the processor's pause hint for a few hundred nanoseconds, then yields the
-// processor between looks, so that on a machine with fewer free cores than busy threads the
-// thread being waited for gets to run. It always ends after its budget, so an idle pool costs
-// nothing.
+// A spin issues the processor's pause hint between looks. When the machine has more runnable
+// threads than processors (machine_load.hpp), it yields the processor between looks instead,
+// after a few hundred nanoseconds, so that the thread being waited for gets to run. It always
+// ends after its budget, so an idle pool costs nothing.
 //
 // Sleeping uses the kernel's futex directly on Linux: a wake-up costs one system call, and none
 // at all when nobody sleeps, which the waker can tell from the word itself.
@@ -36,18 +37,26 @@ inline void cpu_relax() noexcept {
 }
 
 // A bounded spin: call `keep_waiting()` between looks; it answers false once the budget is spent.
-// For the first stretch it pauses, which keeps the processor; after that it yields, so that on a
-// machine where the thread being waited for has no processor of its own, it can run on this one.
+//
+// When the processors are crowded it pauses for a first short stretch, then yields between
+// looks, so that a thread waited for that has no processor of its own can run on this one.
+// Otherwise it only reads the clock between looks, which paces the loop at tens of nanoseconds a
+// look: no yield, which costs a system call (a microsecond or more on a virtual machine) even
+// when nobody else wants the processor, and no run of pause instructions either, which a
+// hypervisor may take for a spinning lock and answer by descheduling the virtual processor.
 class Backoff {
 public:
     using Clock = std::chrono::steady_clock;
 
-    explicit Backoff(std::chrono::nanoseconds budget) noexcept
-        : deadline_(Clock::now() + budget), pause_until_(deadline_ - budget + std::min(budget, pausing)) {}
+    Backoff(std::chrono::nanoseconds budget, bool crowded) noexcept
+        : deadline_(Clock::now() + budget),
+          pause_until_(crowded ? deadline_ - budget + std::min(budget, pausing) : Clock::time_point::min()),
+          yielding_(crowded) {}
 
     bool keep_waiting() noexcept {
         const Clock::time_point now = Clock::now();
         if (now >= deadline_) return false;
+        if (!yielding_) return true;
         if (now < pause_until_) {
             cpu_relax();
         } else {
@@ -57,13 +66,13 @@ public:
     }
 
 private:
-    // A handful of pauses. Pausing for longer pays only where every waited-for thread has a core
-    // of its own; where it shares this one, each pause delays it. A yield, on the other hand,
-    // costs a system call (a few hundred nanoseconds) when nobody else wants the processor.
+    // A handful of pauses when crowded: where the waited-for thread shares this processor, each
+    // pause delays it.
     static constexpr std::chrono::nanoseconds pausing{300};
 
     Clock::time_point deadline_;
     Clock::time_point pause_until_;
+    bool yielding_;
 };
 
 // Sleeps while `word` holds `expected`; may also return for no reason, so callers loop.
@@ -76,7 +85,8 @@ inline void sleep_while_equal(std::atomic<std::uint32_t>& word, std::uint32_t ex
 #endif
 }
 
-// Wakes one thread sleeping on `word`, if any.
+// Wakes one thread sleeping on `word`, if any. Harmless on memory that its owner has already
+// reused, as long as it is still mapped: at worst some sleeper there wakes for no reason.
 inline void wake_one(std::atomic<std::uint32_t>& word) noexcept {
 #if defined(__linux__)
     ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);

@@ -1,7 +1,9 @@
 #pragma once
-// The worker pool that runs the batch steps of VecList: its public face.
+// The worker pool that runs the batch steps of VecList: how to submit a step. Only this header
+// (with what it includes) is for the pool's users; it includes no Python, and nothing of how the
+// workers wait (futexes, pause instructions) or how their number is found (/proc, cgroups).
 //
-// Every step divides its n items into contiguous pieces (by the split rule of pool_job.hpp),
+// Every step divides its n items into contiguous pieces (by the split rule of job.hpp),
 // runs them on the pool's workers and puts the results together in index order, so the outcome
 // is bit-for-bit that of one plain loop from the first item to the last, for any worker count.
 // A step over fewer than two items runs on the calling thread; any other step, submitted from a
@@ -9,13 +11,12 @@
 // for a few microseconds first, which is all most small steps take; if the step is still running
 // then, the caller constructs a `Block` object, blocks, and destroys the object once woken: the
 // binding layer passes a type that lets go of the interpreter meanwhile, so only a long wait
-// pays for letting go. This header includes no Python.
+// pays for letting go.
 //
 // An exception thrown by a per-item function is carried back and rethrown to the caller once
 // every piece of the step has finished; the pool stays usable. Per-item functions run on several
 // threads at once and must not touch anything another item writes.
 #include <cstddef>
-#include <functional>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -24,11 +25,9 @@
 #include <type_traits>
 #include <utility>
 
-#include "src/vec_list/pool_global.hpp"
-#include "src/vec_list/pool_join.hpp"
-#include "src/vec_list/pool_runtime.hpp"
-#include "src/vec_list/pool_steps.hpp"
-#include "src/vec_list/worker_count.hpp"
+#include "src/pool/step_engine.hpp"
+#include "src/pool/step_kinds.hpp"
+#include "src/pool/thread_pool.hpp"
 
 namespace quorvane::pool {
 

@@ -1,9 +1,10 @@
 #pragma once
-// The kinds of batch step, as the engine of pool_join.hpp sees them: what one undivided piece
+// The kinds of batch step, as the engine of step_engine.hpp sees them: what one undivided piece
 // computes and how two adjacent pieces' results are put together. The per-item functions are
-// called from several workers at once, on different items, and must be safe for that.
+// called from several workers at once, on different items, and must be safe for that. They are
+// called directly, so they are function objects (lambdas), not pointers to members: that keeps
+// <functional> out of every unit that runs a step.
 #include <cstddef>
-#include <functional>
 #include <iterator>
 #include <optional>
 #include <span>
@@ -25,7 +26,7 @@ public:
     Result leaf(std::size_t begin, std::size_t end) {
         std::size_t written = 0;
         for (std::size_t i = begin; i < end; ++i) {
-            output_[i] = std::invoke(f_, input_[i]);
+            output_[i] = f_(input_[i]);
             ++written;
         }
         return written;
@@ -47,7 +48,7 @@ public:
     explicit RangeStep(F& f) : f_(f) {}
 
     Result leaf(std::size_t begin, std::size_t end) {
-        if (begin < end) std::invoke(f_, begin, end);
+        if (begin < end) f_(begin, end);
         return end - begin;
     }
     Result combine(Result left, Result right) const noexcept { return left + right; }
@@ -71,7 +72,7 @@ public:
         std::string& text = pieces.emplace_back();
         for (std::size_t i = begin; i < end; ++i) {
             if (i != begin) text.append(separator_);
-            std::invoke(append_item_, i, text);
+            append_item_(i, text);
         }
         return pieces;
     }
@@ -114,8 +115,8 @@ public:
         Result best;
         for (std::size_t position = begin; position < end; ++position) {
             const std::size_t index = first_ + position * stride_;
-            T candidate = std::invoke(item_, index);
-            if (!best || std::invoke(prefer_, std::as_const(candidate), std::as_const(best->second))) {
+            T candidate = item_(index);
+            if (!best || prefer_(std::as_const(candidate), std::as_const(best->second))) {
                 best.emplace(index, std::move(candidate));
             }
         }
@@ -124,7 +125,7 @@ public:
     Result combine(Result&& left, Result&& right) {
         if (!left) return std::move(right);
         if (!right) return std::move(left);
-        return std::invoke(prefer_, std::as_const(right->second), std::as_const(left->second)) ? std::move(right)
+        return prefer_(std::as_const(right->second), std::as_const(left->second)) ? std::move(right)
                                                                                                : std::move(left);
     }
 

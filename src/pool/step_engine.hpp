@@ -12,8 +12,8 @@
 #include <exception>
 #include <utility>
 
-#include "src/vec_list/pool_job.hpp"
-#include "src/vec_list/pool_runtime.hpp"
+#include "src/pool/job.hpp"
+#include "src/pool/thread_pool.hpp"
 
 namespace quorvane::pool::detail {
 
@@ -62,7 +62,7 @@ template <class Step>
 StepResult<Step> join_halves(Step& step, Piece left, Piece right, bool made_elsewhere,
                              WorkerThread& worker) {
     OfferedHalf<Step> right_half(step, right, made_elsewhere, worker);
-    worker.push(right_half, right.size());
+    offer(worker, right_half, right.size());
 
     StepResult<Step> left_result{};
     std::exception_ptr left_failure;
@@ -73,19 +73,12 @@ StepResult<Step> join_halves(Step& step, Piece left, Piece right, bool made_else
     }
 
     // Everything pushed while running the left half has been taken back or finished, so the
-    // newest task on the deque is our right half, unless a thief has it.
-    while (!right_half.done.is_set()) {
-        Job* newest = worker.pop();
-        if (newest == &right_half) {
-            right_half.run_on(worker, made_elsewhere);
-            break;
-        }
-        if (newest == nullptr) {
-            worker.wait_until(right_half.done);
-            break;
-        }
-        // An older join's half, below ours: ours was stolen, so do this one meanwhile.
-        worker.execute(*newest);
+    // newest task on the deque is our right half, unless a thief has it; thieves take the
+    // oldest task first, so once ours is gone the deque is empty.
+    if (take_newest(worker) == &right_half) {
+        right_half.run_on(worker, made_elsewhere);
+    } else {
+        run_other_work_until(worker, right_half.done);
     }
 
     if (left_failure) std::rethrow_exception(left_failure);
@@ -95,7 +88,7 @@ StepResult<Step> join_halves(Step& step, Piece left, Piece right, bool made_else
 
 template <class Step>
 StepResult<Step> run_piece(Step& step, Piece piece, bool moved, WorkerThread& worker) {
-    if (!should_split(piece, moved, worker.pool().worker_count())) return step.leaf(piece.begin, piece.end);
+    if (!should_split(piece, moved, pool_size_of(worker))) return step.leaf(piece.begin, piece.end);
     const std::size_t mid = piece.begin + piece.size() / 2;
     return join_halves(step, Piece{piece.begin, mid, piece.budget}, Piece{mid, piece.end, piece.budget},
                        /*made_elsewhere=*/false, worker);
@@ -129,8 +122,8 @@ struct InjectedJoin : Job {
 // Runs a step over items [0, n). The root piece starts on the calling thread with a budget of
 // one split per worker. A worker of this pool runs it in place. Any other thread splits it once
 // and hands the join to the pool, then waits until it is done, processing none of the items
-// itself: first by a short spin, then, if the step is still running, blocked inside a `Block`
-// scope. A root that does not split (n < 2) runs right here.
+// itself: first by a short spin (none for a step long enough that sleeping costs nothing in
+// comparison), then, if the step is still running, blocked inside a `Block` scope. A root that does not split (n < 2) runs right here.
 template <class Block, class Step>
 StepResult<Step> run_step(ThreadPool& pool, Step& step, std::size_t n) {
     const std::size_t worker_count = pool.worker_count();
@@ -142,7 +135,7 @@ StepResult<Step> run_step(ThreadPool& pool, Step& step, std::size_t n) {
     InjectedJoin<Step> join(step, Piece{0, mid, root.budget}, Piece{mid, n, root.budget});
     pool.inject(join);
     // A short step is over before the caller would have finished letting go of anything.
-    if (!join.done.wait_briefly()) {
+    if (!join.done.wait_briefly(n)) {
         [[maybe_unused]] Block blocked;
         join.done.wait();
     }

@@ -1,7 +1,11 @@
 // The worker threads: their loop, how they find, steal and wait for work, and the process-wide
 // pool with its fresh start in a forked child.
-#include "src/vec_list/pool.hpp"
-#include "src/vec_list/pool_wait.hpp"
+#include "src/pool/workers.hpp"
+
+#include "src/pool/lazy_pool.hpp"
+#include "src/pool/machine_load.hpp"
+#include "src/pool/spin_and_futex.hpp"
+#include "src/pool/worker_count.hpp"
 
 #include <pthread.h>
 #include <unistd.h>
@@ -26,6 +30,10 @@ constexpr std::chrono::microseconds worker_spin_budget{50};
 // Block scope begin): most small steps are done by then, and blocking and being woken again cost
 // more than such a step.
 constexpr std::chrono::microseconds caller_spin_budget{20};
+// A step over at least this many items takes longer than sleeping and being woken, even
+// divided among several workers: its caller sleeps at once instead of spinning, which would
+// take a processor from the workers on a machine with few of them.
+constexpr std::size_t items_worth_a_sleep = std::size_t{1} << 15;
 // At most this many idle workers spin at once; the others sleep. One awake worker is enough to
 // take the next small step without a wake-up, and every further one would take a processor
 // from the threads doing work when the pool has more workers than the machine has cores.
@@ -35,6 +43,24 @@ constexpr std::size_t max_spinners = 1;
 constexpr std::size_t items_worth_a_wake = 1024;
 
 thread_local WorkerThread* this_thread_worker = nullptr;
+
+// The threads outside any pool that spin for their steps right now, counted for the whole
+// process while each one spins.
+std::atomic<std::size_t> callers_spinning{0};
+
+class WaitingCaller {
+public:
+    // Relaxed: a hint about how many threads want a processor, guarding no data.
+    WaitingCaller() noexcept : others_(callers_spinning.fetch_add(1, std::memory_order_relaxed)) {}
+    ~WaitingCaller() { callers_spinning.fetch_sub(1, std::memory_order_relaxed); }
+    WaitingCaller(const WaitingCaller&) = delete;
+    WaitingCaller& operator=(const WaitingCaller&) = delete;
+
+    bool others_waiting() const noexcept { return others_ != 0; }
+
+private:
+    std::size_t others_;
+};
 
 // A failure of the pool's own machinery, outside any item: there is nobody to report it to.
 [[noreturn]] void abort_on_machinery_failure() noexcept {
@@ -60,20 +86,19 @@ void JoinLatch::set() noexcept {
 }
 
 void CallerLatch::set() noexcept {
-    std::uint32_t expected = pending;
     // Release: the step's result is written before this. A caller that is still spinning sees
-    // the latch set and leaves without the mutex, which nobody here touches afterwards.
-    if (state_.compare_exchange_strong(expected, done, std::memory_order_release, std::memory_order_relaxed)) return;
-    // The caller sleeps (or is about to, holding the mutex): set and notify under the mutex, so
-    // that it wakes only after this thread is done with the latch.
-    std::lock_guard lock(mutex_);
-    // Release: pairs with the acquire loads in wait().
-    state_.store(done, std::memory_order_release);
-    woken_.notify_one();
+    // the latch set and leaves; one that sleeps said so in the word, and is woken. The wake-up
+    // call may come after the caller has left and reused the latch's memory (its stack, which
+    // stays mapped): futex wake-ups on such an address are harmless.
+    if (state_.exchange(done, std::memory_order_release) == sleeping) wake_one(state_);
 }
 
-bool CallerLatch::wait_briefly() noexcept {
-    Backoff backoff(caller_spin_budget);
+bool CallerLatch::wait_briefly(std::size_t items) noexcept {
+    if (items >= items_worth_a_sleep) return is_set();
+    // Several callers spinning at once take the processors their steps' workers need, however
+    // quiet the rest of the machine is: then they yield too.
+    const WaitingCaller counted;
+    Backoff backoff(caller_spin_budget, processors_crowded() || counted.others_waiting());
     do {
         if (is_set()) return true;
     } while (backoff.keep_waiting());
@@ -81,21 +106,19 @@ bool CallerLatch::wait_briefly() noexcept {
 }
 
 void CallerLatch::wait() noexcept {
-    std::unique_lock lock(mutex_);
     std::uint32_t expected = pending;
-    // Acquire (also on failure, which C++ allows only as strong as success): when the latch was
-    // set meanwhile, the result must be visible.
+    // Acquire (also on failure): when the latch was set meanwhile, the result must be visible.
     if (!state_.compare_exchange_strong(expected, sleeping, std::memory_order_acquire, std::memory_order_acquire)) {
         return;
     }
-    // Acquire: pairs with set(); the mutex alone would do, the atomic needs an order anyway.
-    while (state_.load(std::memory_order_acquire) != done) woken_.wait(lock);
+    // Acquire: pairs with set(). The word says `sleeping` until set() replaces it.
+    while (state_.load(std::memory_order_acquire) != done) sleep_while_equal(state_, sleeping);
 }
 
 // ---- workers -------------------------------------------------------------------------------
 
-WorkerThread::WorkerThread(ThreadPool& pool, std::size_t index)
-    : pool_(pool), index_(index), random_state_(0x9E3779B97F4A7C15ull * (index + 1)) {}
+WorkerThread::WorkerThread(ThreadPool& pool, PoolCore& core, std::size_t index)
+    : pool_(pool), core_(core), index_(index), random_state_(0x9E3779B97F4A7C15ull * (index + 1)) {}
 
 void WorkerThread::start() {
     thread_ = std::thread([this] { main(); });
@@ -111,7 +134,7 @@ void WorkerThread::main() noexcept {
         const std::string name = "quorvane-" + std::to_string(index_);
         pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
         // Acquire: pairs with stop_workers(); nothing is read after it, it only ends the loop.
-        run_until([this] { return pool_.stopping_.load(std::memory_order_acquire); });
+        run_until([this] { return core_.stopping.load(std::memory_order_acquire); });
     } catch (...) {
         abort_on_machinery_failure();
     }
@@ -129,11 +152,15 @@ void WorkerThread::push(Job& job, std::size_t items) {
     deque_.push(&job);
     // A small piece is not worth a wake-up: this worker will soon run it itself, unless a
     // worker that is awake anyway takes it first.
-    if (items >= items_worth_a_wake) pool_.announce_work();
+    if (items >= items_worth_a_wake) core_.announce_work();
 }
 
-void WorkerThread::wait_until(const JoinLatch& latch) {
-    run_until([&latch] { return latch.is_set(); });
+void WorkerThread::wait_until(const JoinLatch& latch) noexcept {
+    try {
+        run_until([&latch] { return latch.is_set(); });
+    } catch (...) {
+        abort_on_machinery_failure();
+    }
 }
 
 template <class Done>
@@ -152,11 +179,12 @@ void WorkerThread::run_until(Done done) {
 // soon as it has run a job or may stop.
 template <class Done>
 void WorkerThread::idle_once(Done done) {
-    IdleWorkers& idle = pool_.idle_;
+    IdleWorkers& idle = core_.idle;
     bool spinning = idle.try_start_spinning();
     for (;;) {
         if (spinning) {
-            Backoff backoff(worker_spin_budget);
+            refresh_processor_crowding();
+            Backoff backoff(worker_spin_budget, processors_crowded());
             Job* job = nullptr;
             bool finished = false;
             do {
@@ -166,7 +194,7 @@ void WorkerThread::idle_once(Done done) {
             idle.stop_spinning();
             if (job != nullptr || finished) {
                 // A step announced while this worker counted as spinning woke nobody: pass it on.
-                if (pool_.shared_queue_.has_waiting()) pool_.announce_work();
+                if (core_.shared_queue.has_waiting()) core_.announce_work();
                 if (job != nullptr) execute(*job);
                 return;
             }
@@ -190,11 +218,11 @@ void WorkerThread::idle_once(Done done) {
 Job* WorkerThread::find_work() {
     if (Job* job = deque_.pop()) return job;
     if (Job* job = steal_from_others()) return job;
-    return pool_.shared_queue_.pop();
+    return core_.shared_queue.pop();
 }
 
 Job* WorkerThread::steal_from_others() {
-    const std::size_t count = pool_.workers_.size();
+    const std::size_t count = core_.workers.size();
     if (count < 2) return nullptr;
     bool contended = false;
     do {
@@ -202,7 +230,7 @@ Job* WorkerThread::steal_from_others() {
         // A different first victim each time spreads the thieves over the busy workers.
         const std::size_t first = next_random() % count;
         for (std::size_t k = 0; k < count; ++k) {
-            WorkerThread& victim = *pool_.workers_[(first + k) % count];
+            WorkerThread& victim = *core_.workers[(first + k) % count];
             if (&victim == this) continue;
             const auto [status, job] = victim.deque_.steal();
             if (status == WorkDeque<Job*>::StealStatus::taken) return job;
@@ -221,42 +249,68 @@ std::size_t WorkerThread::next_random() noexcept {
     return static_cast<std::size_t>(random_state_);
 }
 
-}  // namespace detail
+// ---- what the step engine asks of a worker ------------------------------------------------
 
-// ---- the pool ------------------------------------------------------------------------------
+void offer(WorkerThread& worker, Job& job, std::size_t items) { worker.push(job, items); }
 
-ThreadPool::ThreadPool(std::size_t workers) : worker_count_(workers), idle_(workers, detail::max_spinners) {
-    if (workers == 0) throw std::invalid_argument("a thread pool needs at least one worker");
+Job* take_newest(WorkerThread& worker) noexcept { return worker.pop(); }
+
+void run_job(WorkerThread& worker, Job& job) noexcept { worker.execute(job); }
+
+void run_other_work_until(WorkerThread& worker, const JoinLatch& latch) noexcept { worker.wait_until(latch); }
+
+std::size_t pool_size_of(const WorkerThread& worker) noexcept { return worker.pool().worker_count(); }
+
+// ---- what a pool owns ----------------------------------------------------------------------
+
+PoolCore::PoolCore(ThreadPool& pool, std::size_t workers, std::size_t max_spinners) : idle(workers, max_spinners) {
     // Every worker exists before any thread starts: each one looks at all the others' deques.
-    workers_.reserve(workers);
+    this->workers.reserve(workers);
     for (std::size_t index = 0; index < workers; ++index) {
-        workers_.push_back(std::make_unique<detail::WorkerThread>(*this, index));
+        this->workers.push_back(std::make_unique<WorkerThread>(pool, *this, index));
     }
     std::size_t started = 0;
     try {
-        for (; started < workers; ++started) workers_[started]->start();
+        for (; started < workers; ++started) this->workers[started]->start();
     } catch (...) {
         stop_workers(started);
         throw;
     }
 }
 
-ThreadPool::~ThreadPool() { stop_workers(workers_.size()); }
+PoolCore::~PoolCore() { stop_workers(workers.size()); }
 
-void ThreadPool::stop_workers(std::size_t started) noexcept {
+void PoolCore::stop_workers(std::size_t started) noexcept {
     // Release: pairs with the workers' acquire loads in their loop condition.
-    stopping_.store(true, std::memory_order_release);
-    for (std::size_t index = 0; index < started; ++index) workers_[index]->unpark();
-    for (std::size_t index = 0; index < started; ++index) workers_[index]->join();
+    stopping.store(true, std::memory_order_release);
+    for (std::size_t index = 0; index < started; ++index) workers[index]->unpark();
+    for (std::size_t index = 0; index < started; ++index) workers[index]->join();
+}
+
+void PoolCore::announce_work() noexcept {
+    if (const auto sleeper = idle.announce_work()) workers[*sleeper]->unpark();
+}
+
+}  // namespace detail
+
+// ---- the pool ------------------------------------------------------------------------------
+
+ThreadPool::ThreadPool(std::size_t workers) : worker_count_(workers), core_(nullptr) {
+    if (workers == 0) throw std::invalid_argument("a thread pool needs at least one worker");
+    core_ = new detail::PoolCore(*this, workers, detail::max_spinners);
+}
+
+ThreadPool::~ThreadPool() { delete core_; }
+
+detail::WorkerThread* ThreadPool::worker_of_this_thread() const noexcept {
+    detail::WorkerThread* worker = detail::current_worker_thread();
+    return worker != nullptr && &worker->pool() == this ? worker : nullptr;
 }
 
 void ThreadPool::inject(detail::Job& job) {
-    shared_queue_.push(job);
-    announce_work();
-}
-
-void ThreadPool::announce_work() {
-    if (const auto sleeper = idle_.announce_work()) workers_[*sleeper]->unpark();
+    // Only the push can throw, and only before the job is in the queue.
+    core_->shared_queue.push(job);
+    core_->announce_work();
 }
 
 // ---- the process-wide pool -----------------------------------------------------------------

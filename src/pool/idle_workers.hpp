@@ -24,7 +24,7 @@
 #include <optional>
 #include <vector>
 
-#include "src/vec_list/pool_wait.hpp"
+#include "src/pool/spin_and_futex.hpp"
 
 namespace quorvane::pool::detail {
 
@@ -76,13 +76,14 @@ public:
 
     // Called after new work was made visible. Returns a sleeping worker to wake, if no worker is
     // spinning; it is taken off the list and counted as a spinner already.
-    std::optional<std::size_t> announce_work() {
+    // Never throws: it runs after a job the announcer owns was made visible to the workers.
+    std::optional<std::size_t> announce_work() noexcept {
         // Seq_cst increment, then seq_cst loads: either this announcer sees a spinner or a sleeper
         // that has just stopped spinning or listed itself, or that worker sees the new epoch.
         epoch_.fetch_add(1, std::memory_order_seq_cst);
         if (spinning_.load(std::memory_order_seq_cst) != 0) return std::nullopt;
         if (sleeping_count_.load(std::memory_order_seq_cst) == 0) return std::nullopt;
-        std::lock_guard lock(mutex_);
+        const std::lock_guard lock(mutex_);  // a failing lock ends the process (noexcept)
         if (sleeping_.empty() || spinning_.load(std::memory_order_seq_cst) != 0) return std::nullopt;
         const std::size_t index = sleeping_.back();
         sleeping_.pop_back();

@@ -5,10 +5,8 @@
 // front of its own task records (a range of one step plus the slot for its result), so nothing
 // is allocated per piece and no std::function is involved.
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 
 namespace quorvane::pool::detail {
 
@@ -65,9 +63,9 @@ private:
     WorkerThread* waiter_;
 };
 
-// The completion signal of a step submitted by a thread outside the pool. The caller first
-// spins on it for a short while; only if the step takes longer does it sleep, on a mutex and
-// condition variable that the setter then touches.
+// The completion signal of a step submitted by a thread outside the pool. The caller spins on
+// it while that is cheaper than sleeping, then sleeps on the latch's own word (a futex), which
+// the setter wakes only when the caller has said that it sleeps.
 class CallerLatch {
 public:
     CallerLatch() = default;
@@ -79,20 +77,33 @@ public:
         // Acquire: pairs with set(), so the step's result is visible to the caller.
         return state_.load(std::memory_order_acquire) == done;
     }
-    // Spins for a short, bounded time; true if the latch was set meanwhile.
-    bool wait_briefly() noexcept;
-    // Sleeps until set; returns only once set() has finished with the latch, so the caller may
-    // destroy it.
+    // Spins for a short, bounded time, shorter or none when the step is long or the processors
+    // are crowded; true if the latch was set meanwhile. `items` is the size of the step.
+    bool wait_briefly(std::size_t items) noexcept;
+    // Sleeps until set; once it returns, set() no longer touches the latch's memory except for a
+    // wake-up call on its address, which is harmless once the latch is gone.
     void wait() noexcept;
 
 private:
     static constexpr std::uint32_t pending = 0;
-    static constexpr std::uint32_t sleeping = 1;  // the caller sleeps on the condition variable
+    static constexpr std::uint32_t sleeping = 1;  // the caller sleeps, or is about to
     static constexpr std::uint32_t done = 2;
 
     std::atomic<std::uint32_t> state_{pending};
-    std::mutex mutex_;
-    std::condition_variable woken_;
 };
+
+// ---- what the step engine asks of a worker (defined with the workers) ----------------------
+
+// Offers a task of `items` items to idle workers, on this worker's deque; it may wake one. Only
+// the push can fail (std::bad_alloc when the deque grows), before anyone can see the task.
+void offer(WorkerThread& worker, Job& job, std::size_t items);
+// The newest task on this worker's deque, or nullptr.
+Job* take_newest(WorkerThread& worker) noexcept;
+// Runs a job on this worker. Jobs catch what their items throw; anything else aborts.
+void run_job(WorkerThread& worker, Job& job) noexcept;
+// Runs whatever other work there is (sleeping when there is none) until `latch` is set.
+void run_other_work_until(WorkerThread& worker, const JoinLatch& latch) noexcept;
+// The number of workers in this worker's pool.
+std::size_t pool_size_of(const WorkerThread& worker) noexcept;
 
 }  // namespace quorvane::pool::detail

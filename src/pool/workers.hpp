@@ -1,6 +1,7 @@
 #pragma once
-// The threads of a pool and the queues between them. The step engine (pool_join.hpp) puts
-// tasks in; this part moves them to idle workers and runs them.
+// The threads of a pool and the queues between them. The step engine (step_engine.hpp) puts
+// tasks in; this part moves them to idle workers and runs them. Only the pool's own units and
+// its tests include this header.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -10,15 +11,12 @@
 #include <thread>
 #include <vector>
 
-#include "src/vec_list/pool_job.hpp"
-#include "src/vec_list/pool_sleep.hpp"
-#include "src/vec_list/work_deque.hpp"
+#include "src/pool/idle_workers.hpp"
+#include "src/pool/job.hpp"
+#include "src/pool/thread_pool.hpp"
+#include "src/pool/work_deque.hpp"
 
-namespace quorvane::pool {
-
-class ThreadPool;
-
-namespace detail {
+namespace quorvane::pool::detail {
 
 // Where threads outside the pool leave their steps. Steps arrive rarely (one per batch call),
 // so a mutex is cheap here; the counter lets idle workers skip the lock when there is nothing.
@@ -57,20 +55,21 @@ private:
 
 class WorkerThread {
 public:
-    WorkerThread(ThreadPool& pool, std::size_t index);
+    WorkerThread(ThreadPool& pool, PoolCore& core, std::size_t index);
     WorkerThread(const WorkerThread&) = delete;
     WorkerThread& operator=(const WorkerThread&) = delete;
 
     ThreadPool& pool() const noexcept { return pool_; }
 
-    // Offers a task of `items` items to idle workers; the caller will try to take it back with pop().
+    // Offers a task of `items` items to idle workers; the caller will try to take it back with
+    // pop(). Throws only when the deque cannot grow, before the task is visible.
     void push(Job& job, std::size_t items);
     Job* pop() noexcept { return deque_.pop(); }
     // Runs a job here. Jobs catch what their items throw; anything else aborts the process.
     void execute(Job& job) noexcept;
     // Runs whatever other work there is (sleeping when there is none) until `latch` is set.
-    void wait_until(const JoinLatch& latch);
-    void unpark() { parker_.unpark(); }
+    void wait_until(const JoinLatch& latch) noexcept;
+    void unpark() noexcept { parker_.unpark(); }
 
     void start();
     void join();
@@ -86,6 +85,7 @@ private:
     std::size_t next_random() noexcept;
 
     ThreadPool& pool_;
+    PoolCore& core_;
     const std::size_t index_;
     WorkDeque<Job*> deque_;
     Parker parker_;
@@ -96,40 +96,27 @@ private:
 // The worker the calling thread is, in whichever pool, or nullptr for any other thread.
 WorkerThread* current_worker_thread() noexcept;
 
-}  // namespace detail
-
-// A fixed set of worker threads, all started by the constructor and stopped by the destructor.
-// Steps are submitted through the run_* functions of pool.hpp; the pool must outlive them.
-class ThreadPool {
+// What a ThreadPool owns: its workers and the places where they find work.
+class PoolCore {
 public:
-    // Throws std::invalid_argument for 0 workers, and what std::thread throws (std::system_error)
-    // when the system refuses a thread; the workers already started are then stopped again.
-    explicit ThreadPool(std::size_t workers);
-    ~ThreadPool();
-    ThreadPool(const ThreadPool&) = delete;
-    ThreadPool& operator=(const ThreadPool&) = delete;
+    // Starts every worker; if the system refuses one, stops those already started and throws.
+    PoolCore(ThreadPool& pool, std::size_t workers, std::size_t max_spinners);
+    ~PoolCore();
+    PoolCore(const PoolCore&) = delete;
+    PoolCore& operator=(const PoolCore&) = delete;
 
-    std::size_t worker_count() const noexcept { return worker_count_; }
+    // Called once new work is visible: wakes a sleeping worker unless one is looking already.
+    // Never throws, since the work announced may be a job on its caller's stack that a worker
+    // can already be running.
+    void announce_work() noexcept;
 
-    // For the step engine: this thread as a worker of this pool, or nullptr.
-    detail::WorkerThread* worker_of_this_thread() const noexcept {
-        detail::WorkerThread* worker = detail::current_worker_thread();
-        return worker != nullptr && &worker->pool() == this ? worker : nullptr;
-    }
-    // For the step engine: queues a job from a thread outside the pool and wakes a worker.
-    void inject(detail::Job& job);
+    std::vector<std::unique_ptr<WorkerThread>> workers;
+    SharedQueue shared_queue;
+    IdleWorkers idle;
+    std::atomic<bool> stopping{false};
 
 private:
-    friend class detail::WorkerThread;
-
-    void announce_work();
     void stop_workers(std::size_t started) noexcept;
-
-    const std::size_t worker_count_;
-    std::vector<std::unique_ptr<detail::WorkerThread>> workers_;
-    detail::SharedQueue shared_queue_;
-    detail::IdleWorkers idle_;
-    std::atomic<bool> stopping_{false};
 };
 
-}  // namespace quorvane::pool
+}  // namespace quorvane::pool::detail
