@@ -22,4 +22,23 @@ struct FlagBuffer {
     PyObject* into_python() &&;
 };
 
+// One 64-bit integer per element: a memoryview of format "q" and shape (n,).
+struct IndexBuffer {
+    BatchArray<std::int64_t> indices;
+    PyObject* into_python() &&;
+};
+
+// Tables stored row after row, `columns` entries per row (at least 1): memoryviews of shape
+// (size / columns, columns), format "d" and "q".
+struct DoubleTable {
+    BatchArray<double> values;
+    std::size_t columns;
+    PyObject* into_python() &&;
+};
+struct IndexTable {
+    BatchArray<std::int64_t> indices;
+    std::size_t columns;
+    PyObject* into_python() &&;
+};
+
 }  // namespace quorvane::binding

@@ -1,0 +1,258 @@
+#include "src/spatial/kd_tree.hpp"
+
+#include <cmath>
+
+namespace quorvane::spatial {
+namespace {
+
+constexpr double infinity = std::numeric_limits<double>::infinity();
+
+double coordinate(const Vec3d& v, std::size_t axis) { return axis == 0 ? v.x : axis == 1 ? v.y : v.z; }
+double& coordinate_of(Vec3d& v, std::size_t axis) { return axis == 0 ? v.x : axis == 1 ? v.y : v.z; }
+
+// distance_squared's formula from the query to the query clamped into the box: at most the
+// squared distance of any point in it, as every step rounds monotonically.
+double nearest_in_box_squared(const Vec3d& q, const Vec3d& low, const Vec3d& high) {
+    const Vec3d clamped{std::clamp(q.x, low.x, high.x), std::clamp(q.y, low.y, high.y),
+                        std::clamp(q.z, low.z, high.z)};
+    return core::distance_squared(q, clamped);
+}
+
+// The same formula to the box's farthest corner: at least the squared distance of any point in it.
+double farthest_in_box_squared(const Vec3d& q, const Vec3d& low, const Vec3d& high) {
+    const auto reach = [](double query, double lo, double hi) {
+        return std::max(std::fabs(query - lo), std::fabs(query - hi));
+    };
+    const double x = reach(q.x, low.x, high.x);
+    const double y = reach(q.y, low.y, high.y);
+    const double z = reach(q.z, low.z, high.z);
+    return (x * x + y * y) + z * z;  // core::dot's order
+}
+
+// Ordered by distance, then original index: a heap of these keeps the worst on top.
+bool closer(const Neighbour& a, const Neighbour& b) {
+    return a.distance < b.distance || (a.distance == b.distance && a.index < b.index);
+}
+
+}  // namespace
+
+double largest_square_within(double distance) {
+    if (distance == infinity) return infinity;
+    // sqrt is correctly rounded, so distance * distance is within an ulp or two of the answer.
+    double square = distance * distance;
+    while (std::sqrt(square) > distance) square = std::nextafter(square, 0.0);
+    for (double up = std::nextafter(square, infinity); std::sqrt(up) <= distance;
+         up = std::nextafter(square, infinity)) {
+        square = up;
+    }
+    return square;
+}
+
+std::optional<std::size_t> first_non_finite(std::span<const Vec3d> points) {
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const Vec3d& p = points[i];
+        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) return i;
+    }
+    return std::nullopt;
+}
+
+std::size_t KdTree::depth_for(std::size_t count) {
+    std::size_t depth = 0;
+    // Halving leaves ceil(count / 2^depth) points in the largest node of a level.
+    while (((count - 1) >> depth) + 1 > leaf_capacity) ++depth;
+    return depth;
+}
+
+KdTree::Box KdTree::bounding_box(std::span<const Vec3d> points) {
+    Box box{points[0], points[0]};
+    for (const Vec3d& p : points) {
+        box.low = {std::min(box.low.x, p.x), std::min(box.low.y, p.y), std::min(box.low.z, p.z)};
+        box.high = {std::max(box.high.x, p.x), std::max(box.high.y, p.y), std::max(box.high.z, p.z)};
+    }
+    return box;
+}
+
+std::pair<KdTree::Box, KdTree::Box> KdTree::split_node(std::span<Item> items, const Pending& node) {
+    // The widest side of the box (the first of equal ones); its extent may overflow to
+    // infinity for huge coordinates, which still compares as widest.
+    std::size_t axis = 0;
+    double widest = -1.0;
+    for (std::size_t a = 0; a < 3; ++a) {
+        const double extent = coordinate(node.box.high, a) - coordinate(node.box.low, a);
+        if (extent > widest) {
+            widest = extent;
+            axis = a;
+        }
+    }
+    const std::size_t middle = node.begin + (node.end - node.begin) / 2;
+    std::nth_element(items.begin() + static_cast<std::ptrdiff_t>(node.begin),
+                     items.begin() + static_cast<std::ptrdiff_t>(middle),
+                     items.begin() + static_cast<std::ptrdiff_t>(node.end), [axis](const Item& a, const Item& b) {
+                         return coordinate(a.point, axis) < coordinate(b.point, axis);
+                     });
+    const double split = coordinate(items[middle].point, axis);
+    splits_[node.node] = split;
+    axes_[node.node] = static_cast<std::uint8_t>(axis);
+    Box left = node.box;
+    Box right = node.box;
+    coordinate_of(left.high, axis) = split;
+    coordinate_of(right.low, axis) = split;
+    return {left, right};
+}
+
+void KdTree::build_subtree(std::span<Item> items, const Pending& node, std::size_t level) {
+    if (level == depth_) return;
+    const auto [left, right] = split_node(items, node);
+    const std::size_t middle = node.begin + (node.end - node.begin) / 2;
+    build_subtree(items, {2 * node.node + 1, node.begin, middle, left}, level + 1);
+    build_subtree(items, {2 * node.node + 2, middle, node.end, right}, level + 1);
+}
+
+void KdTree::copy_points_in_original_order(std::span<Vec3d> out, std::size_t begin, std::size_t end) const {
+    for (std::size_t i = begin; i < end; ++i) out[original_[i]] = points_[i];
+}
+
+// ---- searches ------------------------------------------------------------------------------
+
+namespace {
+
+// A search walks the nodes whose box may hold a point within its `limit` (a squared distance,
+// which only shrinks), the side of each split that holds the query first.
+struct Walk {
+    const Vec3d* points;
+    const std::uint32_t* original;
+    const double* splits;
+    const std::uint8_t* axes;
+    std::size_t depth;
+};
+
+template <class Search>
+void walk(const Walk& tree, Search& search, std::size_t node, std::size_t level, std::size_t begin,
+          std::size_t end, const Vec3d& low, const Vec3d& high) {
+    if (nearest_in_box_squared(search.query, low, high) > search.limit) return;
+    if constexpr (Search::takes_whole_nodes) {
+        if (farthest_in_box_squared(search.query, low, high) <= search.limit) {
+            search.take_all(begin, end);
+            return;
+        }
+    }
+    if (level == tree.depth) {
+        for (std::size_t i = begin; i < end; ++i) {
+            const double squared = core::distance_squared(search.query, tree.points[i]);
+            if (squared <= search.limit) search.take(i, squared);
+        }
+        return;
+    }
+    const std::size_t middle = begin + (end - begin) / 2;
+    const std::size_t axis = tree.axes[node];
+    const double split = tree.splits[node];
+    Vec3d left_high = high;
+    coordinate_of(left_high, axis) = split;
+    Vec3d right_low = low;
+    coordinate_of(right_low, axis) = split;
+    if (coordinate(search.query, axis) < split) {
+        walk(tree, search, 2 * node + 1, level + 1, begin, middle, low, left_high);
+        walk(tree, search, 2 * node + 2, level + 1, middle, end, right_low, high);
+    } else {
+        walk(tree, search, 2 * node + 2, level + 1, middle, end, right_low, high);
+        walk(tree, search, 2 * node + 1, level + 1, begin, middle, low, left_high);
+    }
+}
+
+struct NearestSearch {
+    static constexpr bool takes_whole_nodes = false;
+    Vec3d query;
+    const std::uint32_t* original;
+    double limit = infinity;
+    Neighbour best{std::numeric_limits<std::size_t>::max(), infinity};
+
+    void take(std::size_t i, double squared) {
+        const Neighbour candidate{original[i], std::sqrt(squared)};
+        if (!closer(candidate, best)) return;
+        best = candidate;
+        limit = largest_square_within(best.distance);
+    }
+};
+
+// The k best so far form a max-heap in `out`, the worst on top.
+struct KNearestSearch {
+    static constexpr bool takes_whole_nodes = false;
+    Vec3d query;
+    const std::uint32_t* original;
+    std::span<Neighbour> out;
+    std::size_t count = 0;
+    double limit = infinity;
+
+    void take(std::size_t i, double squared) {
+        const Neighbour candidate{original[i], std::sqrt(squared)};
+        if (count < out.size()) {
+            out[count++] = candidate;
+            std::push_heap(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(count), closer);
+        } else if (closer(candidate, out[0])) {
+            std::pop_heap(out.begin(), out.end(), closer);
+            out.back() = candidate;
+            std::push_heap(out.begin(), out.end(), closer);
+        } else {
+            return;
+        }
+        if (count == out.size()) limit = largest_square_within(out[0].distance);
+    }
+};
+
+struct WithinSearch {
+    static constexpr bool takes_whole_nodes = true;
+    Vec3d query;
+    const std::uint32_t* original;
+    double limit;
+    std::vector<std::uint32_t> found;
+
+    void take(std::size_t i, double) { found.push_back(original[i]); }
+    void take_all(std::size_t begin, std::size_t end) { found.insert(found.end(), original + begin, original + end); }
+};
+
+struct CountSearch {
+    static constexpr bool takes_whole_nodes = true;
+    Vec3d query;
+    double limit;
+    std::size_t count = 0;
+
+    void take(std::size_t, double) { ++count; }
+    void take_all(std::size_t begin, std::size_t end) { count += end - begin; }
+};
+
+}  // namespace
+
+Neighbour KdTree::nearest(const Vec3d& query) const {
+    NearestSearch search{query, original_.data()};
+    walk(Walk{points_.data(), original_.data(), splits_.data(), axes_.data(), depth_}, search, 0, 0, 0, size(),
+         box_.low, box_.high);
+    return search.best;
+}
+
+void KdTree::k_nearest(const Vec3d& query, std::span<Neighbour> out) const {
+    KNearestSearch search{query, original_.data(), out};
+    walk(Walk{points_.data(), original_.data(), splits_.data(), axes_.data(), depth_}, search, 0, 0, 0, size(),
+         box_.low, box_.high);
+    std::sort_heap(out.begin(), out.end(), closer);
+}
+
+std::vector<std::uint32_t> KdTree::within(const Vec3d& query, double radius) const {
+    WithinSearch search{query, original_.data(), largest_square_within(radius), {}};
+    if (!empty()) {
+        walk(Walk{points_.data(), original_.data(), splits_.data(), axes_.data(), depth_}, search, 0, 0, 0, size(),
+             box_.low, box_.high);
+    }
+    std::sort(search.found.begin(), search.found.end());
+    return std::move(search.found);
+}
+
+std::size_t KdTree::count_within(const Vec3d& query, double radius) const {
+    CountSearch search{query, largest_square_within(radius)};
+    if (!empty()) {
+        walk(Walk{points_.data(), original_.data(), splits_.data(), axes_.data(), depth_}, search, 0, 0, 0, size(),
+             box_.low, box_.high);
+    }
+    return search.count;
+}
+
+}  // namespace quorvane::spatial
