@@ -85,11 +85,15 @@ std::pair<KdTree::Box, KdTree::Box> KdTree::split_node(std::span<Item> items, co
         }
     }
     const std::size_t middle = node.begin + (node.end - node.begin) / 2;
-    std::nth_element(items.begin() + static_cast<std::ptrdiff_t>(node.begin),
-                     items.begin() + static_cast<std::ptrdiff_t>(middle),
-                     items.begin() + static_cast<std::ptrdiff_t>(node.end), [axis](const Item& a, const Item& b) {
-                         return coordinate(a.point, axis) < coordinate(b.point, axis);
-                     });
+    const auto first = items.begin() + static_cast<std::ptrdiff_t>(node.begin);
+    const auto nth = items.begin() + static_cast<std::ptrdiff_t>(middle);
+    const auto last = items.begin() + static_cast<std::ptrdiff_t>(node.end);
+    // One comparison per axis, so that the selection's inner loop does not branch on the axis.
+    switch (axis) {
+    case 0: std::nth_element(first, nth, last, [](const Item& a, const Item& b) { return a.point.x < b.point.x; }); break;
+    case 1: std::nth_element(first, nth, last, [](const Item& a, const Item& b) { return a.point.y < b.point.y; }); break;
+    default: std::nth_element(first, nth, last, [](const Item& a, const Item& b) { return a.point.z < b.point.z; }); break;
+    }
     const double split = coordinate(items[middle].point, axis);
     splits_[node.node] = split;
     axes_[node.node] = static_cast<std::uint8_t>(axis);
@@ -108,6 +112,42 @@ void KdTree::build_subtree(std::span<Item> items, const Pending& node, std::size
     build_subtree(items, {2 * node.node + 2, middle, node.end, right}, level + 1);
 }
 
+std::pair<std::size_t, std::size_t> KdTree::range_of(std::size_t node, std::size_t level) const {
+    std::size_t begin = 0;
+    std::size_t end = points_.size();
+    const std::size_t position = node - ((std::size_t{1} << level) - 1);
+    for (std::size_t bit = level; bit-- > 0;) {
+        const std::size_t middle = begin + (end - begin) / 2;
+        if ((position >> bit) & 1) {
+            begin = middle;
+        } else {
+            end = middle;
+        }
+    }
+    return {begin, end};
+}
+
+void KdTree::fit_box(std::size_t node) {
+    const auto [begin, end] = range_of(node, boxed_levels_ - 1);
+    node_boxes_[node] = bounding_box(std::span<const Vec3d>(points_).subspan(begin, end - begin));
+}
+
+void KdTree::join_upper_boxes() {
+    for (std::size_t node = ((std::size_t{1} << (boxed_levels_ - 1)) - 1); node-- > 0;) {
+        const Box& left = node_boxes_[2 * node + 1];
+        const Box& right = node_boxes_[2 * node + 2];
+        node_boxes_[node] = {{std::min(left.low.x, right.low.x), std::min(left.low.y, right.low.y),
+                              std::min(left.low.z, right.low.z)},
+                             {std::max(left.high.x, right.high.x), std::max(left.high.y, right.high.y),
+                              std::max(left.high.z, right.high.z)}};
+    }
+}
+
+KdTree::Layout KdTree::layout() const {
+    return {points_.data(), original_.data(), splits_.data(), axes_.data(), depth_,
+            reinterpret_cast<const Vec3d*>(node_boxes_.data()), node_boxes_.size()};
+}
+
 void KdTree::copy_points_in_original_order(std::span<Vec3d> out, std::size_t begin, std::size_t end) const {
     for (std::size_t i = begin; i < end; ++i) out[original_[i]] = points_[i];
 }
@@ -118,17 +158,16 @@ namespace {
 
 // A search walks the nodes whose box may hold a point within its `limit` (a squared distance,
 // which only shrinks), the side of each split that holds the query first.
-struct Walk {
-    const Vec3d* points;
-    const std::uint32_t* original;
-    const double* splits;
-    const std::uint8_t* axes;
-    std::size_t depth;
-};
-
 template <class Search>
-void walk(const Walk& tree, Search& search, std::size_t node, std::size_t level, std::size_t begin,
-          std::size_t end, const Vec3d& low, const Vec3d& high) {
+void walk(const KdTree::Layout& tree, Search& search, std::size_t node, std::size_t level, std::size_t begin,
+          std::size_t end, Vec3d low, Vec3d high) {
+    if (node < tree.boxed_nodes) {
+        // Both boxes hold every point of the node, and so does their intersection.
+        const Vec3d& fit_low = tree.boxes[2 * node];
+        const Vec3d& fit_high = tree.boxes[2 * node + 1];
+        low = {std::max(low.x, fit_low.x), std::max(low.y, fit_low.y), std::max(low.z, fit_low.z)};
+        high = {std::min(high.x, fit_high.x), std::min(high.y, fit_high.y), std::min(high.z, fit_high.z)};
+    }
     if (nearest_in_box_squared(search.query, low, high) > search.limit) return;
     if constexpr (Search::takes_whole_nodes) {
         if (farthest_in_box_squared(search.query, low, high) <= search.limit) {
@@ -224,14 +263,14 @@ struct CountSearch {
 
 Neighbour KdTree::nearest(const Vec3d& query) const {
     NearestSearch search{query, original_.data()};
-    walk(Walk{points_.data(), original_.data(), splits_.data(), axes_.data(), depth_}, search, 0, 0, 0, size(),
+    walk(layout(), search, 0, 0, 0, size(),
          box_.low, box_.high);
     return search.best;
 }
 
 void KdTree::k_nearest(const Vec3d& query, std::span<Neighbour> out) const {
     KNearestSearch search{query, original_.data(), out};
-    walk(Walk{points_.data(), original_.data(), splits_.data(), axes_.data(), depth_}, search, 0, 0, 0, size(),
+    walk(layout(), search, 0, 0, 0, size(),
          box_.low, box_.high);
     std::sort_heap(out.begin(), out.end(), closer);
 }
@@ -239,7 +278,7 @@ void KdTree::k_nearest(const Vec3d& query, std::span<Neighbour> out) const {
 std::vector<std::uint32_t> KdTree::within(const Vec3d& query, double radius) const {
     WithinSearch search{query, original_.data(), largest_square_within(radius), {}};
     if (!empty()) {
-        walk(Walk{points_.data(), original_.data(), splits_.data(), axes_.data(), depth_}, search, 0, 0, 0, size(),
+        walk(layout(), search, 0, 0, 0, size(),
              box_.low, box_.high);
     }
     std::sort(search.found.begin(), search.found.end());
@@ -249,7 +288,7 @@ std::vector<std::uint32_t> KdTree::within(const Vec3d& query, double radius) con
 std::size_t KdTree::count_within(const Vec3d& query, double radius) const {
     CountSearch search{query, largest_square_within(radius)};
     if (!empty()) {
-        walk(Walk{points_.data(), original_.data(), splits_.data(), axes_.data(), depth_}, search, 0, 0, 0, size(),
+        walk(layout(), search, 0, 0, 0, size(),
              box_.low, box_.high);
     }
     return search.count;

@@ -84,8 +84,19 @@ public:
     // Bytes held beyond the copy of the points.
     std::size_t index_bytes() const {
         return original_.capacity() * sizeof(std::uint32_t) + splits_.capacity() * sizeof(double) +
-               axes_.capacity() * sizeof(std::uint8_t);
+               axes_.capacity() * sizeof(std::uint8_t) + node_boxes_.capacity() * sizeof(Box);
     }
+
+    // The arrays a search reads.
+    struct Layout {
+        const Vec3d* points;
+        const std::uint32_t* original;
+        const double* splits;
+        const std::uint8_t* axes;
+        std::size_t depth;
+        const Vec3d* boxes;  // low, high of each node that keeps its points' bounding box
+        std::size_t boxed_nodes;
+    };
 
 private:
     struct Item {
@@ -107,6 +118,12 @@ private:
     static Box bounding_box(std::span<const Vec3d> points);
     // Splits one node's items by its box's widest axis; returns the children's boxes.
     std::pair<Box, Box> split_node(std::span<Item> items, const Pending& node);
+    // The points [begin, end) of `node` at `level`, by the halving rule.
+    std::pair<std::size_t, std::size_t> range_of(std::size_t node, std::size_t level) const;
+    // The bounding box of a node on the deepest boxed level, and then of every node above.
+    void fit_box(std::size_t node);
+    void join_upper_boxes();
+    Layout layout() const;
     // Builds the whole subtree under `node`, on this thread.
     void build_subtree(std::span<Item> items, const Pending& node, std::size_t level);
 
@@ -116,6 +133,11 @@ private:
     std::vector<std::uint8_t> axes_;     // per inner node: 0, 1 or 2
     std::size_t depth_ = 0;              // levels of inner nodes; leaves sit at level depth_
     Box box_{};                          // the bounding box of every point
+    // The bounding boxes of the nodes on the upper levels, in heap order: far tighter than the
+    // splits alone where the cloud leaves space empty (a scanned surface), and small, since the
+    // two lowest inner levels, which hold most nodes, go without.
+    std::vector<Box> node_boxes_;
+    std::size_t boxed_levels_ = 0;
 };
 
 template <class RunFor>
@@ -166,6 +188,16 @@ KdTree KdTree::build(std::span<const Vec3d> points, RunFor&& run_for) {
             tree.original_[i] = items[i].original;
         }
     });
+
+    tree.boxed_levels_ = tree.depth_ > 2 ? tree.depth_ - 2 : 0;
+    if (tree.boxed_levels_ > 0) {
+        tree.node_boxes_.resize((std::size_t{1} << tree.boxed_levels_) - 1);
+        const std::size_t deepest = (std::size_t{1} << (tree.boxed_levels_ - 1)) - 1;
+        run_for(tree.node_boxes_.size() - deepest, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t j = begin; j < end; ++j) tree.fit_box(deepest + j);
+        });
+        tree.join_upper_boxes();
+    }
     return tree;
 }
 
