@@ -8,8 +8,9 @@
 // middle = begin + (end - begin) / 2, so node ranges are never stored. Each inner node keeps
 // only its split: the axis and the coordinate of the point at `middle`, every point left of it
 // being at most that coordinate and every point right of it at least. Leaves hold at most
-// `leaf_capacity` points. Beyond its copy of the points the tree takes 4 bytes per point for
-// the original indices and about 9 / leaf_capacity bytes per point for the splits.
+// `leaf_capacity` points. The upper nodes (all but the two lowest inner levels) also keep the
+// bounding box of their points. Beyond its copy of the points the tree takes 4 bytes per point
+// for the original indices and about 3 more for the splits and boxes (7 in all, 24 for a point).
 //
 // Exactness. Every distance is core::distance_to's own formula, so results are those bits.
 // The pruning is exact too: the distance from the query to the query clamped into a node's box,

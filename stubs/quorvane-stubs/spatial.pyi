@@ -30,7 +30,7 @@ class KdTree:
         >>> tree.nearest(Vec3d(2, 0, 0))
         (1, 1.0)
 
-    Beyond its copy of the points the tree takes about 5 bytes per point. It pickles (and
+    Beyond its copy of the points the tree takes about 7 bytes per point. It pickles (and
     copies) as the call that builds it again from its points, which answers every query with
     the same bits.
 
