@@ -126,6 +126,22 @@ class TestAgainstAScan:
                 assert tree.count_within_array(VecList([query]), radius).tolist() == [len(expected)]
 
 
+def test_many_queries_answer_as_one_query_at_a_time() -> None:
+    # Large batches are answered in an order of the tree's own; every answer must still land in
+    # its query's slot.
+    rows = duplicates(2000, 21) + random_rows(2000, 22, 0.3)
+    tree = KdTree(cloud(rows))
+    queries = cloud(random_rows(6000, 23, 4.0))
+    indices, distances = tree.nearest_array(queries)
+    k_indices, k_distances = tree.k_nearest_array(queries, 3)
+    counts = tree.count_within_array(queries, 0.7)
+    for row, query in enumerate(queries):
+        assert (indices[row], distances[row]) == tree.nearest(query)
+        assert [view.tolist() for view in tree.k_nearest(query, 3)] == [k_indices.tolist()[row],
+                                                                        k_distances.tolist()[row]]
+        assert counts[row] == len(tree.within(query, 0.7))
+
+
 def test_results_are_the_same_for_one_worker_and_many() -> None:
     script = (
         "import hashlib, numpy as np\n"

@@ -143,6 +143,43 @@ void KdTree::join_upper_boxes() {
     }
 }
 
+namespace {
+
+// The bits of a 21-bit number spread to every third position.
+std::uint64_t spread_bits(std::uint64_t v) {
+    v &= 0x1fffff;
+    v = (v | v << 32) & 0x1f00000000ffffULL;
+    v = (v | v << 16) & 0x1f0000ff0000ffULL;
+    v = (v | v << 8) & 0x100f00f00f00f00fULL;
+    v = (v | v << 4) & 0x10c30c30c30c30c3ULL;
+    v = (v | v << 2) & 0x1249249249249249ULL;
+    return v;
+}
+
+// The position of x in [low, high] on a scale of 2^21 steps, clamped.
+std::uint64_t cell(double x, double low, double high) {
+    const double scaled = (x - low) / (high - low) * 2097151.0;
+    if (!(scaled > 0.0)) return 0;  // also a box of no extent (NaN)
+    return scaled >= 2097151.0 ? 2097151 : static_cast<std::uint64_t>(scaled);
+}
+
+}  // namespace
+
+std::vector<std::size_t> KdTree::query_order(std::span<const Vec3d> queries) const {
+    std::vector<std::pair<std::uint64_t, std::size_t>> keyed(queries.size());
+    for (std::size_t i = 0; i < queries.size(); ++i) {
+        const Vec3d& q = queries[i];
+        const std::uint64_t code = spread_bits(cell(q.x, box_.low.x, box_.high.x)) |
+                                   spread_bits(cell(q.y, box_.low.y, box_.high.y)) << 1 |
+                                   spread_bits(cell(q.z, box_.low.z, box_.high.z)) << 2;
+        keyed[i] = {code, i};
+    }
+    std::sort(keyed.begin(), keyed.end());
+    std::vector<std::size_t> order(queries.size());
+    for (std::size_t i = 0; i < keyed.size(); ++i) order[i] = keyed[i].second;
+    return order;
+}
+
 KdTree::Layout KdTree::layout() const {
     return {points_.data(), original_.data(), splits_.data(), axes_.data(), depth_,
             reinterpret_cast<const Vec3d*>(node_boxes_.data()), node_boxes_.size()};

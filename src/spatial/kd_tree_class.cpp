@@ -74,6 +74,20 @@ struct IndexedDistances {
     }
 };
 
+// Answers every query on the pool: `start()` makes, once per range of queries, the callable that
+// answers query i. Many queries are taken in the tree's query order, which reads the tree far
+// more cache-friendly than an arbitrary order; each answer still goes to its own query's slot.
+template <class Start>
+void for_each_query(const KdTree& tree, std::span<const Vec3d> queries, Start&& start) {
+    constexpr std::size_t worth_ordering = 4096;
+    const std::vector<std::size_t> order =
+        queries.size() >= worth_ordering ? tree.query_order(queries) : std::vector<std::size_t>{};
+    range_step(queries.size(), [&](std::size_t begin, std::size_t end) {
+        auto answer = start();
+        for (std::size_t j = begin; j < end; ++j) answer(order.empty() ? j : order[j]);
+    });
+}
+
 // ---- members -------------------------------------------------------------------------------
 
 KdTree make(const VecListValue& points) {
@@ -106,12 +120,12 @@ IndexedDistances<IndexBuffer, DoubleBuffer> nearest_array(const KdTree& tree, co
     const std::span<const Vec3d> items = finite_queries(queries);
     IndexedDistances<IndexBuffer, DoubleBuffer> result{{BatchArray<std::int64_t>(items.size())},
                                                        {BatchArray<double>(items.size())}};
-    range_step(items.size(), [&](std::size_t begin, std::size_t end) {
-        for (std::size_t i = begin; i < end; ++i) {
+    for_each_query(tree, items, [&] {
+        return [&](std::size_t i) {
             const Neighbour found = tree.nearest(items[i]);
             result.indices.indices[i] = static_cast<std::int64_t>(found.index);
             result.distances.values[i] = found.distance;
-        }
+        };
     });
     return result;
 }
@@ -119,15 +133,14 @@ IndexedDistances<IndexBuffer, DoubleBuffer> nearest_array(const KdTree& tree, co
 // Row i of the tables gets query i's k nearest.
 void fill_k_nearest(const KdTree& tree, std::span<const Vec3d> queries, std::size_t k, std::int64_t* indices,
                     double* distances) {
-    range_step(queries.size(), [&](std::size_t begin, std::size_t end) {
-        std::vector<Neighbour> row(k);
-        for (std::size_t i = begin; i < end; ++i) {
+    for_each_query(tree, queries, [&] {
+        return [&, row = std::vector<Neighbour>(k)](std::size_t i) mutable {
             tree.k_nearest(queries[i], row);
             for (std::size_t j = 0; j < k; ++j) {
                 indices[i * k + j] = static_cast<std::int64_t>(row[j].index);
                 distances[i * k + j] = row[j].distance;
             }
-        }
+        };
     });
 }
 
@@ -164,9 +177,8 @@ IndexBuffer count_within_array(const KdTree& tree, const VecListValue& queries, 
     const std::span<const Vec3d> items = finite_queries(queries);
     require_radius(radius);
     IndexBuffer counts{BatchArray<std::int64_t>(items.size())};
-    range_step(items.size(), [&](std::size_t begin, std::size_t end) {
-        for (std::size_t i = begin; i < end; ++i)
-            counts.indices[i] = static_cast<std::int64_t>(tree.count_within(items[i], radius));
+    for_each_query(tree, items, [&] {
+        return [&](std::size_t i) { counts.indices[i] = static_cast<std::int64_t>(tree.count_within(items[i], radius)); };
     });
     return counts;
 }
