@@ -34,6 +34,7 @@ from hypothesis import HealthCheck, given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
 
 from quorvane import AngleDegrees, AngleRadians, Quat, Vec3d, VecList, geometry  # noqa: E402
+from quorvane.spatial import KdTree  # noqa: E402
 
 Circle, Plane = geometry.Circle, geometry.Plane
 
@@ -205,6 +206,7 @@ _VALUES: dict[type, st.SearchStrategy[Any]] = {
     Plane: st.builds(Plane, small_vec3d_values(), st.integers(-3, 3).map(float)),
     Circle: st.builds(Circle, small_vec3d_values(), st.integers(-3, 3).map(float), small_vec3d_values()),
     VecList: st.lists(vec3d_values(), max_size=6).map(VecList),
+    KdTree: st.lists(small_vec3d_values(), max_size=6).map(lambda points: KdTree(VecList(points))),
 }
 # Strategies are built once; each lookup hands out the same one.
 VALUES: dict[type, Callable[[], st.SearchStrategy[Any]]] = {cls: (lambda s=s: s) for cls, s in _VALUES.items()}
@@ -307,6 +309,8 @@ def stored(obj: Any) -> Any:
     """Everything an object holds, exactly: its pickled state is its raw doubles."""
     if isinstance(obj, (Vec3d, Quat, AngleRadians, AngleDegrees, Plane, Circle, VecList)):
         return (type(obj).__name__, bytes(obj.__reduce_ex__(2)[2]))
+    if isinstance(obj, KdTree):  # a tree is its points
+        return ("KdTree", stored(obj.points()))
     if isinstance(obj, float):
         return ("float", bits(obj))
     if isinstance(obj, (list, tuple)):
@@ -404,12 +408,19 @@ def members() -> list[Member]:
         Member("VecList.rotated", VecList, "rotated", (("quat", Quat),)),
         Member("VecList.collapse", VecList, "collapse", (("axis", I),)),
         Member("VecList.minimum_distance_to", VecList, "minimum_distance_to", (("other", V), ("stride", I))),
+        Member("KdTree()", None, KdTree, (("points", VecList),)),
+        Member("KdTree.nearest", KdTree, "nearest", (("p", V),)),
+        Member("KdTree.nearest_array", KdTree, "nearest_array", (("queries", VecList),)),
+        Member("KdTree.k_nearest", KdTree, "k_nearest", (("p", V), ("k", I))),
+        Member("KdTree.k_nearest_array", KdTree, "k_nearest_array", (("queries", VecList), ("k", I))),
+        Member("KdTree.within", KdTree, "within", (("p", V), ("radius", F))),
+        Member("KdTree.count_within_array", KdTree, "count_within_array", (("queries", VecList), ("radius", F))),
     ]
     # The class call and __new__ take different paths in (vectorcall, and a tuple with a dict).
     for cls, params in ((Vec3d, (("x", F), ("y", F), ("z", F))), (AngleRadians, (("angle", F),)),
                         (Quat, (("w", F), ("i", F), ("j", F), ("k", F))),
                         (Circle, (("center", V), ("radius", F), ("normal", V))),
-                        (Plane, (("normal", V), ("distance", F)))):
+                        (Plane, (("normal", V), ("distance", F))), (KdTree, (("points", VecList),))):
         table.append(Member(f"{cls.__name__}.__new__", None, _new_of(cls), params))
     for method in ("dot", "cross", "distance_to", "distance_squared", "project_onto_plane", "angle_to"):
         name = "normal" if method == "project_onto_plane" else "other"
