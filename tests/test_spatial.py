@@ -203,6 +203,21 @@ class TestErrors:
             call()
         assert str(raised.value) == text
 
+    @pytest.mark.parametrize("error", [KeyboardInterrupt, MemoryError, SystemExit])
+    @pytest.mark.parametrize("call", [
+        pytest.param(lambda radius: TestErrors.TREE.within(Vec3d(0, 0, 0), radius), id="within"),
+        pytest.param(lambda radius: TestErrors.TREE.count_within_array(VecList([Vec3d(0, 0, 0)]), radius),
+                     id="count_within_array"),
+    ])
+    def test_an_interrupt_while_converting_goes_on_up(self, call: Callable[[object], object],
+                                                       error: type[BaseException]) -> None:
+        class Raises:
+            def __float__(self) -> float:
+                raise error("from __float__")
+
+        with pytest.raises(error, match="from __float__"):
+            call(Raises())
+
     def test_a_negative_k_is_an_overflow(self) -> None:
         with pytest.raises(OverflowError):
             self.TREE.k_nearest(Vec3d(0, 0, 0), -1)
