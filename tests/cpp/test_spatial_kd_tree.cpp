@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -29,6 +30,8 @@ struct Cloud {
     std::string name;
     std::vector<Vec3d> points;
 };
+
+void PrintTo(const Cloud& cloud, std::ostream* out) { *out << cloud.name; }
 
 std::vector<Cloud> clouds() {
     std::mt19937_64 random(7);
