@@ -30,7 +30,9 @@ from dataclasses import dataclass
 import handoff
 import numpy as np
 
-from quorvane import Quat, Vec3d, VecList
+from quorvane import Quat, Vec3d, VecList, geometry
+
+Plane = geometry.Plane
 
 EPSILON = 2.0**-52
 
@@ -50,6 +52,12 @@ class Operands:
     others: VecList  # a second list of the same length, for the element-by-element rows
     other_array: np.ndarray
     array32: np.ndarray  # the vectors as float32, for from_array
+    indices: np.ndarray  # n random int64 indices, for take
+    faces: np.ndarray  # (n, 3) random int64 indices, for take_triangles
+    mask: np.ndarray  # n random bools, about half true, for select
+    factors: np.ndarray  # n float64 factors, for scaled_elementwise
+    plane: Plane
+    plane_normal: np.ndarray
 
 
 @dataclass(frozen=True)
@@ -117,6 +125,19 @@ ROWS = [
         lambda o: np.linalg.norm(o.array - o.other_array, axis=1)),
     Row("distance_squared_elementwise", lambda o: o.vectors.distance_squared_elementwise(o.others),
         lambda o: np.einsum("ij,ij->i", d := o.array - o.other_array, d)),
+    # Reductions, selection and per-point operations, beside their numpy idioms:
+    Row("sum", lambda o: o.vectors.sum(), lambda o: o.array.sum(0)),
+    Row("mean", lambda o: o.vectors.mean(), lambda o: o.array.mean(0)),
+    Row("bounds", lambda o: o.vectors.bounds(), lambda o: (o.array.min(0), o.array.max(0))),
+    Row("take", lambda o: o.vectors.take(o.indices), lambda o: o.array[o.indices]),
+    Row("take_triangles", lambda o: o.vectors.take_triangles(o.faces),
+        lambda o: (o.array[o.faces[:, 0]], o.array[o.faces[:, 1]], o.array[o.faces[:, 2]])),
+    Row("select", lambda o: o.vectors.select(o.mask), lambda o: o.array[o.mask]),
+    Row("scaled_elementwise", lambda o: o.vectors.scaled_elementwise(o.factors), lambda o: o.array * o.factors[:, None]),
+    Row("distance_to_plane_array", lambda o: o.vectors.distance_to_plane_array(o.plane),
+        lambda o: np.abs(o.array @ o.plane_normal + o.plane.distance)),
+    Row("signed_distance_to_plane_array", lambda o: o.vectors.signed_distance_to_plane_array(o.plane),
+        lambda o: o.array @ o.plane_normal + o.plane.distance),
     Row("from_array(float32)", lambda o: VecList.from_array(o.array32), lambda o: o.array32.astype(np.float64)),
     # The numpy doorways, against the element-by-element paths they replace (in the numpy column):
     Row("from_array [vs VecList(list)]", lambda o: VecList.from_array(o.array), lambda o: VecList(o.elements)),
@@ -137,8 +158,12 @@ def operands(n: int) -> Operands:
     w = Vec3d(0.5, -1.25, 2.0)
     array = np.array(rows)
     other_array = np.ascontiguousarray(array[::-1] * 0.5)
+    picks = np.random.default_rng(n)
+    plane = Plane(Vec3d(0.3, -0.4, 0.5), 1.5)
     return Operands(VecList(elements), array, elements, rows, w, np.array([w.x, w.y, w.z]), quat, matrix,
-                    VecList.from_array(other_array), other_array, array.astype(np.float32))
+                    VecList.from_array(other_array), other_array, array.astype(np.float32),
+                    picks.integers(0, n, n), picks.integers(0, n, (n, 3)), picks.random(n) < 0.5,
+                    picks.uniform(-2, 2, n), plane, np.array(plane.normal.to_array()))
 
 
 def milliseconds(work: Callable[[Operands], object], data: Operands, repeat: int, target_seconds: float) -> float:

@@ -1,5 +1,7 @@
 #pragma once
-// Quaternions (w, i, j, k) as rotations of Vec3d values.
+// Quaternions (w, i, j, k) as rotations of Vec3d values. The conventions (what is stored, which
+// side the conjugate goes) are written down once, in docs/numerics.md; the comments below give
+// evaluation orders.
 //
 // Nothing here normalises implicitly: every operation works on the four stored doubles as they
 // are, so a quaternion of magnitude m scales what it rotates by m * m. Every expression is
@@ -24,8 +26,6 @@ struct Quat {
 
     // h = angle * -0.5, then (cos h, sin h * axis) with sine and cosine from one sincos call.
     // The axis is used as given: an axis of length L gives a magnitude of sqrt(c*c + s*s*L*L).
-    // The vector part carries sin(-angle/2); with `rotate` below that is the right-handed
-    // rotation by `angle` about the axis.
     static Quat from_axis_angle(const Vec3d& axis, AngleRadians angle);
 };
 

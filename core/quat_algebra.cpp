@@ -90,6 +90,16 @@ Quat from_euler(const EulerSequence& sequence, AngleRadians a, AngleRadians b, A
 
 namespace {
 
+// q times the power of two that brings its largest component into [0.5, 1): exact, so the angles
+// do not change, and no sum of two components can overflow afterwards.
+Quat at_unit_scale(const Quat& q) {
+    const double largest = std::fmax(std::fmax(std::fabs(q.w), std::fabs(q.i)), std::fmax(std::fabs(q.j), std::fabs(q.k)));
+    if (largest == 0.0 || !std::isfinite(largest)) return q;
+    int exponent = 0;
+    std::frexp(largest, &exponent);
+    return {std::ldexp(q.w, -exponent), std::ldexp(q.i, -exponent), std::ldexp(q.j, -exponent), std::ldexp(q.k, -exponent)};
+}
+
 double wrapped(double angle) {
     constexpr double pi = std::numbers::pi;
     if (angle > pi) return angle - 2.0 * pi;
@@ -105,9 +115,9 @@ double wrapped(double angle) {
 // mixes p's components into (a, b, c, d); from those the middle angle is 2 atan2(|(c, d)|,
 // |(a, b)|), and the outer angles are the sum and difference of atan2(b, a) and atan2(d, c),
 // which stay accurate up to gimbal lock. At gimbal lock one of the two atan2 is free: it is
-// chosen so that the angle applied last is zero.
+// chosen so that the angle applied last (the third returned) is zero.
 EulerAngles to_euler(const Quat& q, const EulerSequence& sequence) {
-    const ActiveQuat p = to_active(q);
+    const ActiveQuat p = to_active(at_unit_scale(q));
     const double vector[3] = {p.x, p.y, p.z};
     const bool reversed = sequence.intrinsic;
     const int first = sequence.axes[reversed ? 2 : 0];
@@ -133,10 +143,14 @@ EulerAngles to_euler(const Quat& q, const EulerSequence& sequence) {
     double middle_angle = 2.0 * std::atan2(cd, ab);
     double plus = std::atan2(b, a);
     double minus = std::atan2(d, c);
-    // At gimbal lock the free half-angle makes the angle applied last (the third extrinsic one,
-    // the first intrinsic one) zero.
-    if (cd == 0.0) minus = reversed ? plus : -plus;
-    else if (ab == 0.0) plus = reversed ? minus : -minus;
+    // Lock is where one length is rounding noise next to the other: from_euler with the middle
+    // angle half_pi(), 0 or pi leaves a few units in the last place of the other length, never
+    // 2^-46 of it. Forcing the split there moves the rotation by about that ratio, far less than
+    // the outer angles' own error just outside it. The free half-angle makes the angle applied
+    // last (the third returned: the third extrinsic rotation, the last intrinsic one) zero.
+    constexpr double lock_ratio = 0x1p-46;
+    if (cd <= ab * lock_ratio) minus = reversed ? plus : -plus;
+    else if (ab <= cd * lock_ratio) plus = reversed ? minus : -minus;
     double outer_first = plus - minus;
     double outer_last = plus + minus;
     if (!proper) {
@@ -168,16 +182,19 @@ Vec3d perpendicular(const Vec3d& u) {
 
 // The angle is 2 atan2(|u - v|, |u + v|) of the unit directions, accurate from equal to opposite
 // ones. The axis is u x v with any part along u taken out again (near opposite directions the
-// cross product is mostly rounding, and only an axis perpendicular to u turns u onto -u); where
-// nothing is left, any perpendicular axis does.
+// cross product is mostly rounding, and only an axis perpendicular to u turns u onto -u). Below
+// 2^-969 that axis is not usable: its components are subnormal or products of subnormals,
+// rounded to a grid so coarse that what is left can lean far towards u. The directions are then
+// equal or opposite to within that size, and any perpendicular axis turns u onto v to within it.
 Quat rotation_between(const Vec3d& from, const Vec3d& to) {
     const Vec3d u = direction(from);
     const Vec3d v = direction(to);
     const double angle = 2.0 * std::atan2(magnitude(u - v), magnitude(u + v));
     const Vec3d normal = cross(u, v);
     const Vec3d across = normal - u * dot(normal, u);
-    const bool none_left = across.x == 0.0 && across.y == 0.0 && across.z == 0.0;
-    const Vec3d axis = none_left ? perpendicular(u) : direction(across);
+    constexpr double smallest_usable = 0x1p-969;  // the smallest normal double times 2^53
+    const double left = std::fmax(std::fmax(std::fabs(across.x), std::fabs(across.y)), std::fabs(across.z));
+    const Vec3d axis = left < smallest_usable ? perpendicular(u) : direction(across);
     // from_axis_angle stores sin(-angle / 2): the stored form of the active (cos, sin * axis).
     return Quat::from_axis_angle(axis, AngleRadians{angle});
 }

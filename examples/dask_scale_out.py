@@ -1,19 +1,23 @@
 """One point-cloud job split over worker processes with Dask, checked against one process.
 
-A seeded cloud is cut into chunks; each chunk travels to a worker process as a pickled VecList
-(one block of doubles; with pickle protocol 5, which Dask uses, the block goes out of band,
-beside the pickle rather than copied into it). Every worker finds its chunk's point nearest to a
-probe, its farthest point and the sum of its distances, and sends back its chunk rotated by a
-quaternion, as a VecList again. The pieces are then reduced to the nearest and farthest point of
-the whole cloud and its mean distance, the rotated chunks are joined, and everything is compared
-with the same computation in this process: the nearest and farthest points and the rotated cloud
-must agree to the bit, the mean to within the rounding of summing in another order.
+Written as a script is usually written: the quorvane classes are imported at the top and used as
+globals and in annotations by the functions the workers run. That needs one call to
+quorvane_dask.connect(client), which lets every process of the cluster find the classes by the
+names they report, so that Dask sends the functions with them by reference.
 
-Needs dask.distributed (pip install "dask[distributed]"):
+A seeded cloud is cut into chunks; each chunk travels to a worker process as a pickled VecList
+(with pickle protocol 5, which Dask uses, its block of doubles goes beside the pickle rather
+than into it). Every worker finds its chunk's point nearest to a probe, its farthest point and
+the sum of its distances, and sends back its chunk rotated by a quaternion. The pieces are then
+reduced to the nearest and farthest point of the whole cloud and its mean distance, and the
+rotated chunks are joined; the same cloud as a Dask array goes through quorvane_dask's ready-made
+nearest(). Everything is compared with the same computation in this process: the nearest and
+farthest points and the rotated cloud must agree to the bit, the mean to within the rounding of
+summing in another order.
+
+Needs dask.distributed (pip install ".[dask]"):
     python examples/dask_scale_out.py [--points N] [--chunks C] [--workers W] [--seed S]
 """
-
-from __future__ import annotations
 
 import argparse
 import copy
@@ -27,6 +31,7 @@ import time
 from dataclasses import dataclass
 from typing import Any
 
+import quorvane_dask
 from quorvane import AngleDegrees, Quat, Vec3d, VecList
 
 TITLE = "One point-cloud job split over worker processes with Dask, checked against one process."
@@ -55,11 +60,6 @@ def cloud(points: int, seed: int) -> list[Vec3d]:
     return shell
 
 
-# summarise() and turned() run in the workers. Dask pickles them by value, with the globals they
-# name; they name no quorvane class, because a class object pickles only by its name, and
-# "builtins.VecList" is not where Python finds it. Instances pickle as usual.
-
-
 def summarise(chunk: VecList, offset: int, probe: Vec3d) -> Summary:
     """The per-chunk step; it runs in a worker process, on the chunk unpickled there."""
     index, distance = chunk.minimum_distance_to(probe, 1)
@@ -71,6 +71,8 @@ def summarise(chunk: VecList, offset: int, probe: Vec3d) -> Summary:
 def turned(chunk: VecList, quat: Quat) -> VecList:
     """A rotated copy of the chunk, made in the worker and sent back pickled. The chunk itself
     stays as it is: the worker keeps it for whatever task needs it next."""
+    if not isinstance(chunk, VecList):
+        raise TypeError(f"expected a VecList, got {type(chunk).__name__}")
     rotated = copy.copy(chunk)
     rotated.rotate(quat)
     return rotated
@@ -88,13 +90,13 @@ def bits(points: VecList) -> bytes:
     return b"".join(struct.pack("<3d", *p.to_array()) for p in points)
 
 
-def dask_distributed() -> Any:
-    """dask.distributed, used untyped: its Client answers with futures or coroutines depending
-    on a flag, which type checkers cannot follow; what it hands back is annotated on arrival."""
+def needed(module: str) -> Any:
+    """A module of Dask, used untyped: its Client answers with futures or coroutines depending on
+    a flag, which type checkers cannot follow; what it hands back is annotated on arrival."""
     try:
-        return importlib.import_module("dask.distributed")
+        return importlib.import_module(module)
     except ModuleNotFoundError:
-        sys.exit('dask.distributed is not installed for this interpreter: pip install "dask[distributed]"')
+        sys.exit(f'{module} is not installed for this interpreter: pip install "quorvane[dask]"')
 
 
 def main() -> int:
@@ -107,7 +109,7 @@ def main() -> int:
     if args.points < args.chunks or args.chunks < 1 or args.workers < 1:
         parser.error("need at least one chunk and one worker, and no more chunks than points")
 
-    distributed = dask_distributed()
+    distributed, dask_array, numpy = needed("dask.distributed"), needed("dask.array"), needed("numpy")
     points = cloud(args.points, args.seed)
     bounds = [args.points * c // args.chunks for c in range(args.chunks + 1)]
     chunks = [VecList(points[start:end]) for start, end in zip(bounds, bounds[1:])]
@@ -116,12 +118,15 @@ def main() -> int:
 
     start = time.perf_counter()
     with distributed.LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
-                                  dashboard_address=None, silence_logs=logging.ERROR) as cluster, \
+                                  dashboard_address=":0", silence_logs=logging.ERROR) as cluster, \
             distributed.Client(cluster) as client:
+        quorvane_dask.connect(client)  # here, on the scheduler and on every worker
         ready = time.perf_counter()
         shipped = client.scatter(chunks)  # each chunk pickled once, to the worker that keeps it
         summaries: list[Summary] = client.gather(client.map(summarise, shipped, bounds[:-1], probe=PROBE))
         rotated: list[VecList] = client.gather(client.map(turned, shipped, quat=TURN))
+        as_array = dask_array.from_array(numpy.asarray(VecList(points)), chunks=(bounds[1], 3))
+        array_nearest: tuple[int, float] = client.compute(quorvane_dask.nearest(as_array, PROBE)).result()
         workers: int = len(client.scheduler_info()["workers"])
         done = time.perf_counter()
     spread = reduce(summaries)
@@ -141,6 +146,7 @@ def main() -> int:
         "farthest point": (spread.farthest == alone.farthest, "the same index and distance as one process"),
         "mean distance": (math.isclose(mean, alone_mean, rel_tol=1e-13), "within 1e-13 of one process"),
         "rotated cloud": (bits(joined) == bits(everything), "the same bits as one process"),
+        "array nearest": (array_nearest == alone.nearest, "quorvane_dask.nearest agrees with one process"),
     }
     print(f"nearest point    {spread.nearest[0]:,} at {spread.nearest[1]!r} from {PROBE!r}")
     print(f"farthest point   {spread.farthest[0]:,} at {spread.farthest[1]!r}")

@@ -19,6 +19,6 @@ struct Class<core::Quat> {
 }  // namespace quorvane::frame
 
 namespace quorvane::binding {
-// Vec3d.to_quat(), a method of Vec3d defined beside the type it returns.
-PyObject* vec3d_to_quat(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
+// The row of Vec3d.to_quat(), a method of Vec3d declared beside the type it returns.
+frame::ClassRows vec3d_quat_rows();
 }  // namespace quorvane::binding

@@ -7,7 +7,7 @@
 
 #include "core/siphash.hpp"
 #include "src/angle.hpp"
-#include "src/frame/bind.hpp"
+#include "src/frame/members.hpp"
 #include "src/frame/float_text.hpp"
 #include "src/frame/operators.hpp"
 #include "src/frame/pickling.hpp"
@@ -25,29 +25,8 @@ namespace quorvane::binding {
 namespace {
 
 using core::Vec3d;
-using frame::Parameters;
 
 core::Vec3d make(double x, double y, double z) { return {x, y, z}; }
-
-constinit Parameters<3> new_parameters{"Vec3d.__new__()", {"x", "y", "z"}};
-constinit Parameters<0> zero_parameters{"Vec3d.zero()", {}};
-constinit Parameters<0> i_parameters{"Vec3d.i()", {}};
-constinit Parameters<0> j_parameters{"Vec3d.j()", {}};
-constinit Parameters<0> k_parameters{"Vec3d.k()", {}};
-constinit Parameters<2> new_from_to_parameters{"Vec3d.new_from_to()", {"from", "to"}};
-constinit Parameters<1> dot_parameters{"Vec3d.dot()", {"other"}};
-constinit Parameters<1> cross_parameters{"Vec3d.cross()", {"other"}};
-constinit Parameters<0> magnitude_parameters{"Vec3d.magnitude()", {}};
-constinit Parameters<0> normalize_parameters{"Vec3d.normalize()", {}};
-constinit Parameters<0> is_unit_parameters{"Vec3d.is_unit()", {}};
-constinit Parameters<1> distance_to_parameters{"Vec3d.distance_to()", {"other"}};
-constinit Parameters<1> distance_squared_parameters{"Vec3d.distance_squared()", {"other"}};
-constinit Parameters<2> distance_to_line_parameters{"Vec3d.distance_to_line()", {"a", "b"}};
-constinit Parameters<2> project_onto_line_parameters{"Vec3d.project_onto_line()", {"line_r", "line_q"}};
-constinit Parameters<1> project_onto_plane_parameters{"Vec3d.project_onto_plane()", {"normal"}};
-constinit Parameters<2> scalar_triple_product_parameters{"Vec3d.scalar_triple_product()", {"b", "c"}};
-constinit Parameters<0> to_array_parameters{"Vec3d.to_array()", {}};
-constinit Parameters<1> angle_to_parameters{"Vec3d.angle_to()", {"other"}};
 
 std::array<double, 3> to_array(const Vec3d& v) { return {v.x, v.y, v.z}; }
 
@@ -107,62 +86,51 @@ PyObject* sequence_item(PyObject* self, Py_ssize_t index) noexcept {
     });
 }
 
-using frame::as_c_function;
-using frame::fastcall;
-using frame::static_fastcall;
+using def = frame::MembersOf<Vec3d>;
+using New = def::constructor<"Vec3d(x, y, z)", &make>;
 
 PyMethodDef methods[] = {
-    {"zero", as_c_function<frame::function<zero_parameters, &Vec3d::zero>>(), static_fastcall, "zero()\n--\n\n"},
-    {"i", as_c_function<frame::function<i_parameters, &Vec3d::i>>(), static_fastcall, "i()\n--\n\n"},
-    {"j", as_c_function<frame::function<j_parameters, &Vec3d::j>>(), static_fastcall, "j()\n--\n\n"},
-    {"k", as_c_function<frame::function<k_parameters, &Vec3d::k>>(), static_fastcall, "k()\n--\n\n"},
-    {"new_from_to", as_c_function<frame::function<new_from_to_parameters, &core::new_from_to>>(), static_fastcall,
-     "new_from_to(from, to)\n--\n\n"},
-    {"dot", as_c_function<frame::method<dot_parameters, &core::dot>>(), fastcall, "dot($self, other)\n--\n\n"},
-    {"cross", as_c_function<frame::method<cross_parameters, &core::cross>>(), fastcall, "cross($self, other)\n--\n\n"},
-    {"magnitude", as_c_function<frame::method<magnitude_parameters, &core::magnitude>>(), fastcall,
-     "magnitude($self)\n--\n\n"},
-    {"normalize", as_c_function<frame::method<normalize_parameters, &core::normalize>>(), fastcall,
-     "normalize($self)\n--\n\n"},
-    {"is_unit", as_c_function<frame::method<is_unit_parameters, &core::is_unit>>(), fastcall,
-     "is_unit($self)\n--\n\n"},
-    {"distance_to", as_c_function<frame::method<distance_to_parameters, &core::distance_to>>(), fastcall,
-     "distance_to($self, other)\n--\n\n"},
-    {"distance_squared", as_c_function<frame::method<distance_squared_parameters, &core::distance_squared>>(),
-     fastcall, "distance_squared($self, other)\n--\n\n"},
-    {"distance_to_line", as_c_function<frame::method<distance_to_line_parameters, &core::distance_to_line>>(),
-     fastcall, "distance_to_line($self, a, b)\n--\n\n"},
-    {"project_onto_line", as_c_function<frame::method<project_onto_line_parameters, &core::project_onto_line>>(),
-     fastcall, "project_onto_line($self, line_r, line_q)\n--\n\n"},
-    {"project_onto_plane",
-     as_c_function<frame::method<project_onto_plane_parameters, &core::project_onto_plane>>(), fastcall,
-     "project_onto_plane($self, normal)\n--\n\n"},
-    {"scalar_triple_product",
-     as_c_function<frame::method<scalar_triple_product_parameters, &core::scalar_triple_product>>(), fastcall,
-     "scalar_triple_product($self, b, c)\n--\n\n"},
-    {"to_array", as_c_function<frame::method<to_array_parameters, &to_array>>(), fastcall,
-     "to_array($self)\n--\n\n"},
-    {"angle_to", as_c_function<frame::method<angle_to_parameters, &core::angle_to>>(), fastcall,
-     "angle_to($self, other)\n--\n\n"},
-    {"to_quat", as_c_function<vec3d_to_quat>(), fastcall, "to_quat($self)\n--\n\n"},
+    def::static_method<"zero()", &Vec3d::zero>(),
+    def::static_method<"i()", &Vec3d::i>(),
+    def::static_method<"j()", &Vec3d::j>(),
+    def::static_method<"k()", &Vec3d::k>(),
+    def::static_method<"new_from_to(from, to)", &core::new_from_to>(),
+    def::method<"dot(other)", &core::dot>(),
+    def::method<"cross(other)", &core::cross>(),
+    def::method<"magnitude()", &core::magnitude>(),
+    def::method<"normalize()", &core::normalize>(),
+    def::method<"is_unit()", &core::is_unit>(),
+    def::method<"distance_to(other)", &core::distance_to>(),
+    def::method<"distance_squared(other)", &core::distance_squared>(),
+    def::method<"distance_to_line(a, b)", &core::distance_to_line>(),
+    def::method<"project_onto_line(line_r, line_q)", &core::project_onto_line>(),
+    def::method<"project_onto_plane(normal)", &core::project_onto_plane>(),
+    def::method<"scalar_triple_product(b, c)", &core::scalar_triple_product>(),
+    def::method<"to_array()", &to_array>(),
+    def::method<"angle_to(other)", &core::angle_to>(),
+};
+
+// to_quat, a Vec3d method, is declared beside the type it returns (quat.cpp); the pickling
+// pair comes last.
+PyMethodDef pickling[] = {
     frame::reduce_ex_definition<Vec3d>(),
     frame::set_state_definition<Vec3d>(),
-    {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef properties[] = {
-    {"x", frame::get_member<&Vec3d::x>, frame::set_member<&Vec3d::x>, nullptr, nullptr},
-    {"y", frame::get_member<&Vec3d::y>, frame::set_member<&Vec3d::y>, nullptr, nullptr},
-    {"z", frame::get_member<&Vec3d::z>, frame::set_member<&Vec3d::z>, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    def::property<"x", &Vec3d::x>(),
+    def::property<"y", &Vec3d::y>(),
+    def::property<"z", &Vec3d::z>(),
 };
 
+frame::ClassRows own_rows() { return {methods, properties}; }
+frame::ClassRows pickling_rows() { return {pickling}; }
+constexpr frame::RowSource rows[] = {own_rows, vec3d_quat_rows, pickling_rows};
+
 PyType_Slot slots[] = {
-    {Py_tp_doc, const_cast<char*>("Vec3d(x, y, z)\n--\n\n")},
-    {Py_tp_new, reinterpret_cast<void*>(frame::construct<new_parameters, &make>)},
+    {Py_tp_doc, const_cast<char*>(New::doc)},
+    {Py_tp_new, reinterpret_cast<void*>(New::new_slot)},
     {Py_tp_dealloc, reinterpret_cast<void*>(frame::deallocate<Vec3d>)},
-    {Py_tp_methods, methods},
-    {Py_tp_getset, properties},
     {Py_tp_repr, reinterpret_cast<void*>(repr)},
     {Py_tp_hash, reinterpret_cast<void*>(hash)},
     {Py_tp_richcompare,
@@ -181,13 +149,9 @@ PyType_Slot slots[] = {
 
 PyType_Spec spec{"builtins.Vec3d", sizeof(frame::Instance<Vec3d>), 0, frame::class_flags, slots};
 
-void install_vectorcall(PyTypeObject* type) {
-    type->tp_vectorcall = frame::construct_vectorcall<new_parameters, &make>;
-}
-
 }  // namespace
 }  // namespace quorvane::binding
 
 namespace quorvane::frame {
-ClassType Class<core::Vec3d>::type{binding::spec, binding::install_vectorcall};
+ClassType Class<core::Vec3d>::type{binding::spec, binding::New::install_vectorcall, binding::rows};
 }

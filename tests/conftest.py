@@ -3,8 +3,10 @@ work that the long tests do."""
 
 from __future__ import annotations
 
+import faulthandler
 import math
 import os
+import signal
 import struct
 import sys
 import threading
@@ -26,6 +28,43 @@ requires_free_threading = pytest.mark.skipif(not free_threaded, reason="needs th
 WORK_FACTOR = float(os.environ.get("QUORVANE_TEST_WORK", "1"))
 if not 0 < WORK_FACTOR <= 1:
     raise ValueError(f"QUORVANE_TEST_WORK must lie in (0, 1], not {WORK_FACTOR}")
+
+
+# ---- the watchdog ----
+
+# Every test runs under a watchdog, so that one that hangs on a thread or a forked child fails
+# with a message instead of stalling the run. After its time (300 s, or the seconds given with
+# @pytest.mark.watchdog(seconds), stretched for slow runs) the main thread gets a failure raised
+# wherever it waits; should it be stuck where Python cannot reach it, faulthandler prints every
+# thread's stack a minute later and ends the run.
+WATCHDOG_SECONDS = 300.0
+
+
+def pytest_configure(config: pytest.Config) -> None:
+    config.addinivalue_line("markers", "watchdog(seconds): the time after which a hanging test fails")
+
+
+@pytest.fixture(autouse=True)
+def watchdog(request: pytest.FixtureRequest):
+    marker = request.node.get_closest_marker("watchdog")
+    limit = marker.args[0] if marker else WATCHDOG_SECONDS
+    seconds = limit / WORK_FACTOR
+    armed = hasattr(signal, "setitimer") and threading.current_thread() is threading.main_thread()
+    if armed:
+        def expire(signum: int, frame: Any) -> None:
+            pytest.fail(f"watchdog: the test ran longer than {limit:g} s (a thread or a forked child is stuck)",
+                        pytrace=False)
+
+        previous = signal.signal(signal.SIGALRM, expire)
+        signal.setitimer(signal.ITIMER_REAL, seconds)
+    faulthandler.dump_traceback_later(seconds + 60, exit=True)
+    try:
+        yield
+    finally:
+        faulthandler.cancel_dump_traceback_later()
+        if armed:
+            signal.setitimer(signal.ITIMER_REAL, 0)
+            signal.signal(signal.SIGALRM, previous)
 
 
 def scaled(count: int, least: int = 1) -> int:

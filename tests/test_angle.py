@@ -9,7 +9,7 @@ import random
 import struct
 
 import pytest
-from conftest import assert_floats, bits, race, requires_free_threading
+from conftest import assert_floats, bits, requires_free_threading, toggle_racing_readers
 
 from quorvane import AngleDegrees, AngleRadians, Vec3d
 
@@ -473,40 +473,20 @@ class TestAngleTo:
 def test_setter_racing_readers_never_tears() -> None:
     angle = AngleRadians(1.0)
     allowed = {1.0, 2.0}
-    readers = 3
-    finished: list[None] = []
-    conflicts: list[str] = []  # appended to by every thread; list.append is thread-safe
 
-    def writer() -> None:
-        stored = 0
-        while len(finished) < readers:
-            try:
-                angle.angle = 2.0 if stored % 2 else 1.0
-                stored += 1
-            except RuntimeError as error:
-                assert str(error) == "Already borrowed"
-                conflicts.append("writer")
+    def toggle(n: int) -> None:
+        angle.angle = 2.0 if n % 2 else 1.0
 
-    def reader() -> None:
+    def read() -> None:
+        assert angle.angle in allowed
+        assert repr(angle) in ("1 radians", "2 radians")
+        assert angle.to_degrees().angle in (180 / math.pi, 360 / math.pi)
         try:
-            # A few thousand rounds at least, then stop once the threads have clearly overlapped.
-            for round_number in range(2_000_000):
-                try:
-                    assert angle.angle in allowed
-                    assert repr(angle) in ("1 radians", "2 radians")
-                    assert angle.to_degrees().angle in (180 / math.pi, 360 / math.pi)
-                    assert (angle * 1.0).angle in allowed
-                except RuntimeError as error:
-                    assert str(error) == "Already mutably borrowed"
-                    conflicts.append("reader")
-                except TypeError as error:  # an operator finding the angle busy answers NotImplemented
-                    assert str(error) == "unsupported operand type(s) for *: 'builtins.AngleRadians' and 'float'"
-                    conflicts.append("reader")
-                if round_number >= 2000 and len(conflicts) >= 20:
-                    break
-        finally:
-            finished.append(None)
+            product = angle * 1.0
+        except TypeError as error:  # an operator finding the angle busy answers NotImplemented
+            assert str(error) == "unsupported operand type(s) for *: 'builtins.AngleRadians' and 'float'"
+            raise RuntimeError("Already mutably borrowed") from error  # a reader's conflict too
+        assert product.angle in allowed
 
-    race([writer] + [reader] * readers)
-    assert conflicts  # the threads did overlap
+    assert toggle_racing_readers(toggle, read, rounds=2_000_000)  # the threads did overlap
     assert angle.angle in allowed

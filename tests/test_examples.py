@@ -20,6 +20,7 @@ STEPS = [
     "ranges from the mast (distance_to_array)",
     "surface normals (normalize)",
     "unit normals (is_unit_array)",
+    "face normals (take_triangles, cross_elementwise)",
     "two range circles (circle_circle) (per call)",
     "plumb line to the mean plane (plane_line) (per call)",
 ]
@@ -89,6 +90,8 @@ class TestDemo:
         assert number(r"there and back moves no point by more than (\S+) m", report) < 1e-12
         assert number(r"the drone is (\S+) m from one of them", report) < 1e-12
         assert 1.0 < number(r"(\d+\.\d+) m below the drone", report) < 4.0
+        assert "mesh             39,198 triangles over the complete scan lines" in report  # 2 x 139 x 141
+        assert number(r"the steepest face (\d+\.\d) degrees", report) < 60.0
         units = number(r"is_unit holds for ([\d,]+):", report)
         assert 0.5 * 20000 < units <= 20000
 
@@ -108,5 +111,6 @@ def test_dask_scale_out_agrees_with_one_process() -> None:
         "farthest point: the same index and distance as one process",
         "mean distance: within 1e-13 of one process",
         "rotated cloud: the same bits as one process",
+        "array nearest: quorvane_dask.nearest agrees with one process",
     ]
     assert "20,000 points back from 2 workers" in done.stdout

@@ -348,20 +348,40 @@ ALLOWED = {"TypeError", "OverflowError", "ValueError", "IndexError", "RuntimeErr
 @dataclass(frozen=True)
 class Member:
     """One public callable: `receiver` is the class of the object it is called on (or None),
-    `target` the attribute (or, without a receiver, the callable itself)."""
+    `target` the attribute (or, without a receiver, the callable itself), `kinds` what each
+    parameter converts to. The parameter names are the module's own, read from the member's
+    text signature (`signature_of` names what to read it from when `target` is a wrapper)."""
 
     label: str
     receiver: type | None
     target: Any
-    params: tuple[tuple[str, Any], ...]
+    kinds: tuple[Any, ...]
     mutates: bool = False
     by_keyword: bool = True  # slot wrappers such as __getitem__ take positions only
+    names: tuple[str, ...] | None = None  # for slot wrappers, whose signature is the interpreter's
+    signature_of: Any = None
+
+    @property
+    def params(self) -> tuple[tuple[str, Any], ...]:
+        names = self.names or declared_names(getattr(self.receiver, self.target) if self.receiver is not None
+                                             else self.signature_of or self.target)
+        assert len(names) == len(self.kinds), f"{self.label}{names} does not match {self.kinds}"
+        return tuple(zip(names, self.kinds))
 
     def call(self, obj: Any, args: list[Any], keywords: set[int]) -> Any:
         positional = [a for i, a in enumerate(args) if i not in keywords]
         named = {self.params[i][0]: args[i] for i in sorted(keywords)}
         function = getattr(obj, self.target) if self.receiver is not None else self.target
         return function(*positional, **named)
+
+
+def declared_names(member: Any) -> tuple[str, ...]:
+    """The parameter names in `member`'s text signature, the receiver left out. Read from the
+    text itself: a name such as `from` is no Python identifier, so inspect.signature refuses it."""
+    text = member.__text_signature__
+    assert text.startswith("(") and text.endswith(")"), text
+    names = [part.strip().partition("=")[0] for part in text[1:-1].split(",") if part.strip()]
+    return tuple(name for name in names if not name.startswith("$") and name not in ("/", "*"))
 
 
 def _new_of(cls: type) -> Callable[..., Any]:
@@ -373,67 +393,63 @@ def _new_of(cls: type) -> Callable[..., Any]:
 def members() -> list[Member]:
     V, F, I, B = Vec3d, FLOAT, INDEX, BOOL
     table = [
-        Member("Vec3d()", None, Vec3d, (("x", F), ("y", F), ("z", F))),
-        Member("Vec3d.new_from_to", None, Vec3d.new_from_to, (("from", V), ("to", V))),
-        Member("Vec3d.__getitem__", V, "__getitem__", (("index", I),), by_keyword=False),
-        Member("AngleRadians()", None, AngleRadians, (("angle", F),)),
-        Member("AngleDegrees()", None, AngleDegrees, (("angle", F),)),
-        Member("Quat()", None, Quat, (("w", F), ("i", F), ("j", F), ("k", F))),
-        Member("Quat.from_axis_angle", None, Quat.from_axis_angle, (("axis", V), ("angle", AngleRadians))),
-        Member("Quat.rotate", Quat, "rotate", (("v", V),)),
-        Member("Quat.from_active", None, Quat.from_active, (("w", F), ("x", F), ("y", F), ("z", F))),
-        Member("Quat.then", Quat, "then", (("other", Quat),)),
-        Member("Quat.slerp", Quat, "slerp", (("other", Quat), ("t", F))),
-        Member("Quat.from_rotation_matrix", None, Quat.from_rotation_matrix, (("matrix", MATRIX),)),
-        Member("Quat.from_euler", None, Quat.from_euler,
-               (("seq", TEXT), ("a", AngleRadians), ("b", AngleRadians), ("c", AngleRadians))),
-        Member("Quat.to_euler", Quat, "to_euler", (("seq", TEXT),)),
-        Member("Quat.rotation_between", None, Quat.rotation_between, (("a", V), ("b", V))),
-        Member("Plane()", None, Plane, (("normal", V), ("distance", F))),
-        Member("Plane.from_point", None, Plane.from_point, (("normal", V), ("point", V))),
-        Member("Plane.from_points", None, Plane.from_points, (("point1", V), ("point2", V), ("point3", V))),
-        Member("Plane.contains_point", Plane, "contains_point", (("point", V),)),
-        Member("Plane.distance_to_point", Plane, "distance_to_point", (("point", V),)),
-        Member("Circle()", None, Circle, (("center", V), ("radius", F), ("normal", V))),
-        Member("Circle.in_same_plane", Circle, "in_same_plane", (("other", Circle),)),
-        Member("circle_circle", None, geometry.circle_circle, (("circle1", Circle), ("circle2", Circle))),
-        Member("circle_point", None, geometry.circle_point, (("circle", Circle), ("point", V), ("inner", B))),
-        Member("circle_point_unchecked", None, geometry.circle_point_unchecked,
-               (("circle", Circle), ("point", V), ("inner", B))),
-        Member("plane_line", None, geometry.plane_line, (("plane", Plane), ("a", V), ("b", V))),
-        Member("VecList.__getitem__", VecList, "__getitem__", (("index", I),), by_keyword=False),
-        Member("VecList.append", VecList, "append", (("vec", V),), mutates=True),
-        Member("VecList.extend", VecList, "extend", (("other", VecList),), mutates=True),
-        Member("VecList.rotate", VecList, "rotate", (("quat", Quat),), mutates=True),
-        Member("VecList.rotated", VecList, "rotated", (("quat", Quat),)),
-        Member("VecList.collapse", VecList, "collapse", (("axis", I),)),
-        Member("VecList.minimum_distance_to", VecList, "minimum_distance_to", (("other", V), ("stride", I))),
-        Member("KdTree()", None, KdTree, (("points", VecList),)),
-        Member("KdTree.nearest", KdTree, "nearest", (("p", V),)),
-        Member("KdTree.nearest_array", KdTree, "nearest_array", (("queries", VecList),)),
-        Member("KdTree.k_nearest", KdTree, "k_nearest", (("p", V), ("k", I))),
-        Member("KdTree.k_nearest_array", KdTree, "k_nearest_array", (("queries", VecList), ("k", I))),
-        Member("KdTree.within", KdTree, "within", (("p", V), ("radius", F))),
-        Member("KdTree.count_within_array", KdTree, "count_within_array", (("queries", VecList), ("radius", F))),
+        Member("Vec3d()", None, Vec3d, (F, F, F)),
+        Member("Vec3d.new_from_to", None, Vec3d.new_from_to, (V, V)),
+        Member("Vec3d.__getitem__", V, "__getitem__", (I,), by_keyword=False, names=("index",)),
+        Member("AngleRadians()", None, AngleRadians, (F,)),
+        Member("AngleDegrees()", None, AngleDegrees, (F,)),
+        Member("Quat()", None, Quat, (F, F, F, F)),
+        Member("Quat.from_axis_angle", None, Quat.from_axis_angle, (V, AngleRadians)),
+        Member("Quat.rotate", Quat, "rotate", (V,)),
+        Member("Quat.from_active", None, Quat.from_active, (F, F, F, F)),
+        Member("Quat.then", Quat, "then", (Quat,)),
+        Member("Quat.slerp", Quat, "slerp", (Quat, F)),
+        Member("Quat.from_rotation_matrix", None, Quat.from_rotation_matrix, (MATRIX,)),
+        Member("Quat.from_euler", None, Quat.from_euler, (TEXT, AngleRadians, AngleRadians, AngleRadians)),
+        Member("Quat.to_euler", Quat, "to_euler", (TEXT,)),
+        Member("Quat.rotation_between", None, Quat.rotation_between, (V, V)),
+        Member("Plane()", None, Plane, (V, F)),
+        Member("Plane.from_point", None, Plane.from_point, (V, V)),
+        Member("Plane.from_points", None, Plane.from_points, (V, V, V)),
+        Member("Plane.contains_point", Plane, "contains_point", (V,)),
+        Member("Plane.distance_to_point", Plane, "distance_to_point", (V,)),
+        Member("Circle()", None, Circle, (V, F, V)),
+        Member("Circle.in_same_plane", Circle, "in_same_plane", (Circle,)),
+        Member("circle_circle", None, geometry.circle_circle, (Circle, Circle)),
+        Member("circle_point", None, geometry.circle_point, (Circle, V, B)),
+        Member("circle_point_unchecked", None, geometry.circle_point_unchecked, (Circle, V, B)),
+        Member("plane_line", None, geometry.plane_line, (Plane, V, V)),
+        Member("VecList.__getitem__", VecList, "__getitem__", (I,), by_keyword=False, names=("index",)),
+        Member("VecList.append", VecList, "append", (V,), mutates=True),
+        Member("VecList.extend", VecList, "extend", (VecList,), mutates=True),
+        Member("VecList.rotate", VecList, "rotate", (Quat,), mutates=True),
+        Member("VecList.rotated", VecList, "rotated", (Quat,)),
+        Member("VecList.collapse", VecList, "collapse", (I,)),
+        Member("VecList.minimum_distance_to", VecList, "minimum_distance_to", (V, I)),
+        Member("VecList.distance_to_plane_array", VecList, "distance_to_plane_array", (Plane,)),
+        Member("VecList.signed_distance_to_plane_array", VecList, "signed_distance_to_plane_array", (Plane,)),
+        Member("KdTree()", None, KdTree, (VecList,)),
+        Member("KdTree.nearest", KdTree, "nearest", (V,)),
+        Member("KdTree.nearest_array", KdTree, "nearest_array", (VecList,)),
+        Member("KdTree.k_nearest", KdTree, "k_nearest", (V, I)),
+        Member("KdTree.k_nearest_array", KdTree, "k_nearest_array", (VecList, I)),
+        Member("KdTree.within", KdTree, "within", (V, F)),
+        Member("KdTree.count_within_array", KdTree, "count_within_array", (VecList, F)),
     ]
     # The class call and __new__ take different paths in (vectorcall, and a tuple with a dict).
-    for cls, params in ((Vec3d, (("x", F), ("y", F), ("z", F))), (AngleRadians, (("angle", F),)),
-                        (Quat, (("w", F), ("i", F), ("j", F), ("k", F))),
-                        (Circle, (("center", V), ("radius", F), ("normal", V))),
-                        (Plane, (("normal", V), ("distance", F))), (KdTree, (("points", VecList),))):
-        table.append(Member(f"{cls.__name__}.__new__", None, _new_of(cls), params))
+    for cls, kinds in ((Vec3d, (F, F, F)), (AngleRadians, (F,)), (Quat, (F, F, F, F)), (Circle, (V, F, V)),
+                       (Plane, (V, F)), (KdTree, (VecList,))):
+        table.append(Member(f"{cls.__name__}.__new__", None, _new_of(cls), kinds, signature_of=cls))
     for method in ("dot", "cross", "distance_to", "distance_squared", "project_onto_plane", "angle_to"):
-        name = "normal" if method == "project_onto_plane" else "other"
-        table.append(Member(f"Vec3d.{method}", V, method, ((name, V),)))
-    for method, names in (("distance_to_line", ("a", "b")), ("project_onto_line", ("line_r", "line_q")),
-                          ("scalar_triple_product", ("b", "c"))):
-        table.append(Member(f"Vec3d.{method}", V, method, tuple((n, V) for n in names)))
+        table.append(Member(f"Vec3d.{method}", V, method, (V,)))
+    for method in ("distance_to_line", "project_onto_line", "scalar_triple_product"):
+        table.append(Member(f"Vec3d.{method}", V, method, (V, V)))
     for method in ("dot", "cross", "distance_to", "distance_squared", "dot_array", "distance_to_array",
                    "distance_squared_array"):
-        table.append(Member(f"VecList.{method}", VecList, method, (("other", V),)))
+        table.append(Member(f"VecList.{method}", VecList, method, (V,)))
     for method in ("add_elementwise", "sub_elementwise", "cross_elementwise", "dot_elementwise",
                    "distance_to_elementwise", "distance_squared_elementwise"):
-        table.append(Member(f"VecList.{method}", VecList, method, (("other", VecList),)))
+        table.append(Member(f"VecList.{method}", VecList, method, (VecList,)))
     return table
 
 

@@ -8,6 +8,8 @@ import importlib.util
 import itertools
 import math
 import random
+import subprocess
+import sys
 
 import pytest
 from conftest import assert_bits, assert_floats, requires_free_threading, scaled, toggle_racing_readers
@@ -294,6 +296,43 @@ def test_to_euler_round_trips_within_its_ranges(seq: str) -> None:
     assert locks >= 2
 
 
+def lock_angles(seq: str) -> list[AngleRadians]:
+    """The middle angles at which seq is in gimbal lock, as the library's own constants give them."""
+    if seq[0].lower() == seq[2].lower():
+        return [AngleRadians.zero(), AngleRadians.pi(), -AngleRadians.pi()]
+    return [AngleRadians.half_pi(), -AngleRadians.half_pi()]
+
+
+@pytest.mark.parametrize("seq", ALL_SEQUENCES)
+def test_gimbal_lock_built_from_the_constants_sets_the_angle_applied_last_to_zero(seq: str) -> None:
+    rng = random.Random(seq)
+    locks = [middle.angle for middle in lock_angles(seq)]
+    for middle in [AngleRadians.half_pi(), -AngleRadians.half_pi(), AngleRadians.zero(), AngleRadians.pi()]:
+        for _ in range(40):
+            q = Quat.from_euler(seq, AngleRadians(rng.uniform(-3, 3)), middle, AngleRadians(rng.uniform(-3, 3)))
+            first, second, third = q.to_euler(seq)
+            if middle.angle in locks:
+                assert third.angle == 0.0, (middle, q.to_euler(seq))
+                assert abs(abs(second.angle) - abs(middle.angle)) <= 1e-15
+            assert_same_rotation(Quat.from_euler(seq, first, second, third), q, 1e-15)
+
+
+@pytest.mark.parametrize("scale", [2.0**1000, 2.0**-1000, 1e300, 1.7e308, 1e-300])
+@pytest.mark.parametrize("seq", ["xyz", "ZXZ", "zyx", "YXY"])
+def test_to_euler_ignores_the_magnitude(seq: str, scale: float) -> None:
+    rng = random.Random(seq)
+    exact = math.frexp(scale)[0] == 0.5
+    locked = [Quat.from_euler(seq, AngleRadians(rng.uniform(-3, 3)), middle, AngleRadians(rng.uniform(-3, 3)))
+              for middle in lock_angles(seq) for _ in range(20)]
+    for unit in [Quat(*unit_quaternion(rng)) for _ in range(200)] + locked:
+        angles = [a.angle for a in unit.to_euler(seq)]
+        scaled_angles = [a.angle for a in Quat(*[x * scale for x in parts(unit)]).to_euler(seq)]
+        if exact:
+            assert_floats(scaled_angles, angles)
+        else:
+            assert_close(scaled_angles, angles, 1e-14)
+
+
 # ---- rotation between directions ----
 
 
@@ -343,6 +382,51 @@ def test_opposite_directions_give_a_half_turn_about_a_perpendicular_axis(a: list
 
 def test_rotation_between_equal_directions_is_the_identity() -> None:
     assert_close(parts(Quat.rotation_between(Vec3d(1, 2, 3), Vec3d(2, 4, 6))), [1.0, 0.0, 0.0, 0.0], 1e-16)
+
+
+def unit_direction(v: list[float]) -> list[float]:
+    """v over its length, exact for subnormal and huge components: first scaled by a power of
+    two (exactly) so that its largest component lies in [1, 2)."""
+    shift = -math.frexp(max(map(abs, v)))[1] + 1
+    w = [math.ldexp(x, shift) for x in v]
+    n = math.hypot(*w)
+    return [x / n for x in w]
+
+
+TINY = [5e-324, 1e-323, 3e-320, 2.2e-308, 1e-300, 1e-200, 1e-100, 1e-30, 1e-17]
+
+
+def adversarial_pair(rng: random.Random, family: str) -> tuple[list[float], list[float]]:
+    """Two finite non-zero vectors anywhere in the double range: nearly opposite or nearly equal
+    directions set apart by a subnormal or tiny amount, or components of wildly unequal size."""
+    if family == "components":
+        pick = lambda: rng.choice([0.0, 1.0, rng.uniform(-1, 1), 1e308, 1.7e308] + TINY) * rng.choice([1, -1])  # noqa: E731
+        a, b = [pick() for _ in range(3)], [pick() for _ in range(3)]
+        return (a, b) if any(a) and any(b) else ([1.0, 0.0, 0.0], [-1.0, 5e-324, 0.0])
+    a = unit_vector(rng)
+    for k in rng.sample(range(3), rng.randrange(3)):
+        a[k] = 0.0  # directions along the axes and in their planes
+    if not any(a):
+        a[rng.randrange(3)] = 1.0
+    sign = -1.0 if family == "opposite" else 1.0
+    b = [sign * x for x in a]
+    b[rng.randrange(3)] += rng.choice(TINY) * rng.choice([1, -1])
+    exponent_a, exponent_b = rng.randrange(-1070, 1020), rng.randrange(-1070, 1020)
+    scaled_a, scaled_b = [math.ldexp(x, exponent_a) for x in a], [math.ldexp(x, exponent_b) for x in b]
+    return (scaled_a, scaled_b) if any(scaled_a) and any(scaled_b) else (a, b)
+
+
+@pytest.mark.parametrize("family", ["opposite", "equal", "components"])
+def test_rotation_between_turns_a_onto_b_within_1e_14_over_the_whole_range(family: str) -> None:
+    rng = random.Random(family)
+    pairs = [([0.0, 0.6, 0.8], [1e-323, -0.6, -0.8]), ([1.0, 0.0, 0.0], [-1.0, 5e-324, 5e-324])]
+    pairs += [adversarial_pair(rng, family) for _ in range(scaled(20_000, 2_000))]
+    worst = (0.0, None)
+    for a, b in pairs:
+        turned = Quat.rotation_between(Vec3d(*a), Vec3d(*b)).rotate(Vec3d(*unit_direction(a)))
+        error = math.dist(unit_direction(vector(turned)), unit_direction(b))
+        worst = max(worst, (error, (a, b)), key=lambda found: found[0])
+    assert worst[0] <= 1e-14, worst
 
 
 # ---- the peer: scipy's Rotation, where it installs ----
@@ -446,16 +530,41 @@ def test_argument_errors(call, error: type, text: str) -> None:
 
 
 @pytest.mark.parametrize("seq", ["", "xy", "xyzx", "xxy", "xyy", "zzz", "xYz", "Xyz", "abc", "xyw", "x y", "xy\0",
-                                 "ｘyz", "\udc80yz"])
+                                 "ｘyz", "\udc80yz", "\n\x1b[2J", "x" * 41, "é" * 1_000_000])
 def test_other_euler_sequences_are_refused_by_name(seq: str) -> None:
     shown = seq.encode("utf-8", "backslashreplace").decode("utf-8")
     expected = ("seq must be three of the axes x, y, z, all lower case (extrinsic) or all upper case (intrinsic), "
-                f"with no axis twice in a row; got '{shown}'")
+                f"with no axis twice in a row; got {shown[:40]!r}{'...' if len(shown) > 40 else ''}")
     zero = AngleRadians(0)
     for call in (lambda: Quat.from_euler(seq, zero, zero, zero), lambda: Quat.identity().to_euler(seq)):
         with pytest.raises(ValueError) as raised:
             call()
         assert str(raised.value) == expected
+
+
+@pytest.mark.skipif(importlib.util.find_spec("_testcapi") is None, reason="needs CPython's _testcapi")
+def test_a_failed_allocation_while_reading_seq_is_a_memory_error() -> None:
+    # Each run fails one allocation of the call, the first being the str's UTF-8 form.
+    script = """if True:
+        import _testcapi
+        from quorvane import AngleRadians, Quat
+        zero = AngleRadians(0)
+        outcomes = []
+        for failing in range(4):
+            seq = "".join(["é", "x", "y"])  # new, with no UTF-8 form made yet
+            _testcapi.set_nomemory(failing, failing + 1)
+            try:
+                Quat.from_euler(seq, zero, zero, zero)
+                outcomes.append("returned")
+            except BaseException as error:
+                outcomes.append(type(error).__name__)
+            finally:
+                _testcapi.remove_mem_hooks()
+        print(outcomes)
+    """
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.split() == ["['MemoryError',"] + ["'MemoryError',"] * 2 + ["'MemoryError']"]
 
 
 def test_keywords_and_signatures() -> None:

@@ -82,14 +82,25 @@ FORK_DURING_STEP = """
     def rotate_and_read():
         global rotations
         while not stop.is_set():
+            rotations += 1  # counted before the call: a new call shows before it borrows
             points.rotate(turn)
             points.dot(operand)
-            rotations += 1
+
+    def rotating():
+        # points.rotate holds the list exclusively for its whole call, step included.
+        try:
+            points[0]
+        except RuntimeError as error:
+            assert str(error) == "Already mutably borrowed"
+            return True
+        return False
 
     worker = threading.Thread(target=rotate_and_read)
     worker.start()
     statuses = []
+    in_flight = 0
     for attempt in range({forks}):
+        calls, busy_before = rotations, rotating()
         pid = os.fork()
         if pid == 0:
             # In the child the lists and the operand must be usable at once, holding whole
@@ -104,11 +115,15 @@ FORK_DURING_STEP = """
             except BaseException as error:
                 print("child:", type(error).__name__, error, flush=True)
                 os._exit(3)
+        # Held before and after the fork by the same call (no new call began): held across it.
+        in_flight += busy_before and rotating() and rotations == calls
         statuses.append(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))
+        if in_flight >= {enough}:
+            break
     stop.set()
-    worker.join()
-    print(statuses, rotations, flush=True)
-    sys.exit(max(statuses))
+    worker.join(60)
+    print(statuses, rotations, in_flight, flush=True)
+    sys.exit(max(statuses) or (0 if in_flight else 4))
 """
 
 
@@ -117,7 +132,59 @@ FORK_DURING_STEP = """
 def test_a_forked_child_can_use_the_objects_of_a_step_in_flight() -> None:
     # Every fork lands while the other thread is inside a step or between two; with a long list
     # most of them land inside one, which is what used to leave the objects busy in the child.
-    script = FORK_DURING_STEP.format(size=scaled(400_000, 20_000), forks=scaled(20, 5))
+    script = FORK_DURING_STEP.format(size=scaled(400_000, 20_000), forks=60, enough=scaled(10, 3))
     done = subprocess.run([sys.executable, "-W", "ignore::DeprecationWarning", "-c", textwrap.dedent(script)],
                           capture_output=True, text=True, timeout=300)
+    assert done.returncode != 4, "no fork landed while a step was in flight: " + done.stdout
+    assert done.returncode == 0, done.stdout + done.stderr
+
+
+# ---- fork while another thread holds a borrow across a Python callback ----
+
+FORK_DURING_CALLBACK = """
+    import os, sys, threading
+    from quorvane import Vec3d, VecList
+
+    points = VecList([Vec3d(1, 2, 3), Vec3d(4, 5, 6)])
+    inside, leave = threading.Event(), threading.Event()
+
+    class Slow:
+        def __index__(self):
+            inside.set()
+            assert leave.wait(60), "the parent never let the callback return"
+            return 1
+
+    caller = threading.Thread(target=lambda: {call})
+    caller.start()
+    assert inside.wait(60), "the callback never ran"
+    try:
+        points.append(Vec3d(0, 0, 0))
+        sys.exit("the list was not borrowed while the callback ran")
+    except RuntimeError as error:
+        assert str(error) == "Already borrowed", error
+    pid = os.fork()
+    if pid == 0:
+        try:
+            points.append(Vec3d(7, 8, 9))
+            assert len(points) == 3 and points.collapse(0)[2] == Vec3d(0, 8, 9)
+            os._exit(0)
+        except BaseException as error:
+            print("child:", type(error).__name__, error, flush=True)
+            os._exit(3)
+    leave.set()
+    caller.join(60)
+    assert not caller.is_alive()
+    status = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
+    assert len(points) == 2
+    sys.exit(status)
+"""
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
+@skip_under_thread_sanitizer
+@pytest.mark.parametrize("call", ["points[Slow()]", "points.collapse(Slow())"])
+def test_a_forked_child_can_use_an_object_borrowed_across_a_callback(call: str) -> None:
+    done = subprocess.run([sys.executable, "-W", "ignore::DeprecationWarning", "-c",
+                           textwrap.dedent(FORK_DURING_CALLBACK.format(call=call))],
+                          capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stdout + done.stderr

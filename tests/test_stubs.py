@@ -137,3 +137,47 @@ def test_orderings_are_declared_exactly_where_they_work() -> None:
                 mismatches.append(f"{name}.{method}: {'works' if works else 'raises'} at run time, "
                                   f"{'declared' if method in declared else 'missing'} in the stubs")
     assert mismatches == []
+
+
+# ---- every member's parameters: the module's text signature and the stub name the same ----
+
+
+def declared_members() -> Iterator[tuple[str, Any, ast.FunctionDef]]:
+    """(qualified name, run-time object, stub definition) of each callable the module declares
+    itself, with its text signature: methods, static methods, constructors, module functions."""
+    modules = {"__init__.pyi": quorvane, "geometry.pyi": geometry, "spatial.pyi": spatial}
+    for stub in STUB_FILES:
+        module = modules[stub.name]
+        for node in parsed(stub).body:
+            owners = [(node.name, getattr(module, node.name, None), node.body)] if isinstance(node, ast.ClassDef) \
+                else [("", module, [node])]
+            for owner_name, owner, body in owners:
+                for member in body:
+                    if not isinstance(member, ast.FunctionDef):
+                        continue
+                    runtime = owner if member.name == "__new__" else getattr(owner, member.name, None)
+                    if type(runtime).__name__ in ("method_descriptor", "builtin_function_or_method", "type") \
+                            and getattr(runtime, "__text_signature__", None):
+                        yield f"{owner_name}.{member.name}".lstrip("."), runtime, member
+
+
+DECLARED = list(declared_members())
+
+
+def test_every_member_with_a_signature_is_compared() -> None:
+    names = {name for name, _, _ in DECLARED}
+    assert {"Vec3d.__new__", "Vec3d.dot", "Vec3d.new_from_to", "Quat.slerp", "VecList.__array__", "VecList.dot_array",
+            "plane_line", "Circle.__new__"} <= names
+    assert len(DECLARED) > 100
+
+
+@pytest.mark.parametrize(("name", "runtime", "stub"), DECLARED, ids=[name for name, _, _ in DECLARED])
+def test_the_text_signature_names_the_stubs_parameters(name: str, runtime: Any, stub: ast.FunctionDef) -> None:
+    text = runtime.__text_signature__
+    declared = [part.strip() for part in text[1:-1].split(",") if part.strip()]
+    declared = [part for part in declared if not part.startswith("$") and part != "/"]
+    stubbed = [arg for arg in stub.args.posonlyargs + stub.args.args if arg.arg not in ("self", "cls")]
+    defaults = [None] * (len(stubbed) - len(stub.args.defaults)) + [ast.unparse(d) for d in stub.args.defaults]
+    # a name that is a Python keyword ("from") is written with a trailing underscore in the stub
+    assert declared == [arg.arg.removesuffix("_") + (f"={default}" if default else "")
+                        for arg, default in zip(stubbed, defaults)], name

@@ -7,6 +7,7 @@ import array
 import itertools
 import struct
 import threading
+from collections.abc import Callable
 
 import pytest
 from conftest import assert_bits, race, requires_free_threading, same_float, scaled
@@ -310,6 +311,29 @@ class TestNumpyConversion:
             items.append(Vec3d(0, 0, 0))
         del direct
         items.append(Vec3d(0, 0, 0))
+
+    @pytest.mark.parametrize(("call", "text"), [
+        (lambda items: items.__array__(None, None, None),
+         "VecList.__array__() takes from 0 to 2 positional arguments but 3 were given"),
+        (lambda items: items.__array__(order="C"), "VecList.__array__() got an unexpected keyword argument 'order'"),
+        (lambda items: items.__array__(None, dtype=None),
+         "VecList.__array__() got multiple values for argument 'dtype'"),
+        (lambda items: items.__array__(None, None, copy=None),
+         "VecList.__array__() got multiple values for argument 'copy'"),
+    ])
+    def test_array_method_matches_its_optional_arguments_as_every_member_does(
+            self, call: Callable[[VecList], object], text: str) -> None:
+        with pytest.raises(TypeError) as raised:
+            call(VecList(VECTORS[:2]))
+        assert str(raised.value) == text
+
+    def test_array_method_leaves_out_copy_when_it_is_not_given(self) -> None:
+        """numpy 1's asarray has no `copy`: a call without one must not pass it on."""
+        np = pytest.importorskip("numpy")
+        items = VecList(VECTORS[:2])
+        assert items.__array__().shape == items.__array__(dtype=None).shape == (2, 3)
+        assert items.__array__(copy=None).dtype == np.float64
+        assert VecList.__array__.__text_signature__ == "($self, dtype=None, copy=None)"
 
     @requires_free_threading
     @pytest.mark.parametrize("readers", [("asarray", "array copy"), ("magnitude_array", "add_elementwise", "dot_elementwise")])

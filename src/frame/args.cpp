@@ -1,5 +1,7 @@
 #include "src/frame/args.hpp"
 
+#include <bit>
+#include <cstring>
 #include <string>
 
 namespace quorvane::frame {
@@ -29,8 +31,14 @@ Py_ssize_t find_parameter(const ParameterList& list, PyObject* keyword) {
 }
 
 [[noreturn]] void raise_too_many_positional(const ParameterList& list, Py_ssize_t given) {
-    PyErr_Format(PyExc_TypeError, "%s takes %zu positional arguments but %zd %s given", list.callable,
-                 list.count, given, given == 1 ? "was" : "were");
+    const char* was = given == 1 ? "was" : "were";
+    if (list.required == list.count) {
+        PyErr_Format(PyExc_TypeError, "%s takes %zu positional arguments but %zd %s given", list.callable,
+                     list.count, given, was);
+    } else {
+        PyErr_Format(PyExc_TypeError, "%s takes from %zu to %zu positional arguments but %zd %s given",
+                     list.callable, list.required, list.count, given, was);
+    }
     throw ErrorAlreadySet{};
 }
 
@@ -38,9 +46,9 @@ Py_ssize_t find_parameter(const ParameterList& list, PyObject* keyword) {
 [[noreturn]] void raise_missing(const ParameterList& list, PyObject** out) {
     std::string names;
     std::size_t missing = 0;
-    for (std::size_t i = 0; i < list.count; ++i) missing += out[i] == nullptr;
+    for (std::size_t i = 0; i < list.required; ++i) missing += out[i] == nullptr;
     std::size_t written = 0;
-    for (std::size_t i = 0; i < list.count; ++i) {
+    for (std::size_t i = 0; i < list.required; ++i) {
         if (out[i]) continue;
         if (written > 0) {
             if (missing > 2) names += ",";
@@ -77,7 +85,7 @@ void match(const ParameterList& list, PyObject* const* positional, Py_ssize_t po
         }
         out[index] = keyword_values[k];
     }
-    for (std::size_t i = 0; i < list.count; ++i)
+    for (std::size_t i = 0; i < list.required; ++i)
         if (!out[i]) raise_missing(list, out);
 }
 
@@ -199,9 +207,23 @@ std::string_view to_text(PyObject* object, const char* name, Owned& kept) {
     if (!PyUnicode_Check(object)) converting(name, [object] { raise_not_an_instance(object, "str"); });
     Py_ssize_t size = 0;
     if (const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size)) return {utf8, static_cast<std::size_t>(size)};
+    // Only a text without a UTF-8 form takes the escaped way; MemoryError goes on to the caller.
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw ErrorAlreadySet{};
     PyErr_Clear();
     kept = Owned(check(PyUnicode_AsEncodedString(object, "utf-8", "backslashreplace")));
     return {PyBytes_AS_STRING(kept.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(kept.get()))};
+}
+
+std::string quoted_text(std::string_view text) {
+    constexpr Py_ssize_t most_shown = 40;
+    Owned whole(check(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace")));
+    const bool cut = PyUnicode_GET_LENGTH(whole.get()) > most_shown;
+    Owned shown(check(cut ? PyUnicode_Substring(whole.get(), 0, most_shown) : Py_NewRef(whole.get())));
+    Owned quoted(check(PyObject_Repr(shown.get())));
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(quoted.get(), &size);  // a repr escapes lone surrogates
+    if (!utf8) throw ErrorAlreadySet{};
+    return std::string(utf8, static_cast<std::size_t>(size)) + (cut ? "..." : "");
 }
 
 namespace {
@@ -211,9 +233,19 @@ std::string counted(std::size_t count, const char* noun) {
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
+// The qualified name of the object's type, for a message: a name without a UTF-8 form (a lone
+// surrogate) is shown escaped rather than failing the message.
 std::string type_name_of(PyObject* object) {
     Owned name(check(PyType_GetQualName(Py_TYPE(object))));
-    return PyUnicode_AsUTF8(name.get());
+    Owned utf8(check(PyUnicode_AsEncodedString(name.get(), "utf-8", "backslashreplace")));
+    return {PyBytes_AS_STRING(utf8.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(utf8.get()))};
+}
+
+// "(3, 3, 1)"
+std::string shape_text(const Py_buffer& view) {
+    std::string text = "(";
+    for (int d = 0; d < view.ndim; ++d) text += (d ? ", " : "") + std::to_string(view.shape[d]);
+    return text + (view.ndim == 1 ? ",)" : ")");
 }
 
 // The texts are built only on failure: a successful conversion allocates nothing.
@@ -235,10 +267,65 @@ struct RowsExpected {
     // The length of a sequence; a length that fails is reported as an error of the argument.
     std::size_t length(PyObject* sequence) const {
         const Py_ssize_t length = PySequence_Size(sequence);
-        if (length < 0) converting(name, [] { throw ErrorAlreadySet{}; });
+        if (length < 0) {
+            rewrap_argument_error(name);
+            throw ErrorAlreadySet{};
+        }
         return static_cast<std::size_t>(length);
     }
+    // Item `index` of a sequence whose length was read before: one that shrank meanwhile (an
+    // IndexError) is a wrong count, said with the length it has now.
+    Owned item(PyObject* sequence, std::size_t index, const char* noun, const std::string& where) const {
+        PyObject* item = PySequence_GetItem(sequence, static_cast<Py_ssize_t>(index));
+        if (item) return Owned(item);
+        if (!PyErr_ExceptionMatches(PyExc_IndexError)) throw ErrorAlreadySet{};
+        PyErr_Clear();
+        wrong_count(counted(length(sequence), noun) + where + " (it changed while being read)");
+    }
 };
+
+// A buffer of two or more dimensions: its items are read through the buffer (a memoryview
+// cannot hand out rows), float64 in place and any other format element by element. False for
+// anything else, which the sequence path reads.
+bool read_float_buffer(PyObject* object, const RowsExpected& shape, double* out) {
+    if (!PyObject_CheckBuffer(object)) return false;
+    Py_buffer view;
+    if (PyObject_GetBuffer(object, &view, PyBUF_RECORDS_RO) < 0) {
+        if (!clear_ordinary_error()) throw ErrorAlreadySet{};
+        return false;  // numpy arrays of objects, for one: read as sequences
+    }
+    struct Release {
+        Py_buffer* view;
+        ~Release() { PyBuffer_Release(view); }
+    } release{&view};
+    if (view.ndim < 2) return false;
+    if (view.ndim > 2) shape.wrong_count("a buffer of shape " + shape_text(view));
+    if (static_cast<std::size_t>(view.shape[0]) != shape.rows) shape.wrong_count(counted(static_cast<std::size_t>(view.shape[0]), "row"));
+    if (static_cast<std::size_t>(view.shape[1]) != shape.columns)
+        shape.wrong_count(counted(static_cast<std::size_t>(view.shape[1]), "item") + " in row 0");
+    const std::string_view format = view.format ? view.format : "B";
+    const bool native_double = view.itemsize == sizeof(double) &&
+                               (format == "d" || format == "@d" || format == "=d" ||
+                                format == (std::endian::native == std::endian::little ? "<d" : ">d"));
+    // A NULL `strides` means packed rows in C order.
+    const Py_ssize_t column_stride = view.strides ? view.strides[1] : view.itemsize;
+    const Py_ssize_t row_stride = view.strides ? view.strides[0] : view.itemsize * view.shape[1];
+    for (std::size_t r = 0; r < shape.rows; ++r) {
+        for (std::size_t c = 0; c < shape.columns; ++c) {
+            double& value = out[r * shape.columns + c];
+            if (native_double) {
+                const char* at = static_cast<const char*>(view.buf) + static_cast<Py_ssize_t>(r) * row_stride +
+                                 static_cast<Py_ssize_t>(c) * column_stride;
+                std::memcpy(&value, at, sizeof(double));
+                continue;
+            }
+            Owned index(check(Py_BuildValue("(nn)", static_cast<Py_ssize_t>(r), static_cast<Py_ssize_t>(c))));
+            Owned item(check(PyObject_GetItem(object, index.get())));
+            value = to_double(item.get(), shape.name);
+        }
+    }
+    return true;
+}
 
 // The n items of an exact list or tuple of that length as new references; false, holding
 // nothing, for anything else. A list is read under its own lock, so that another thread cannot
@@ -286,17 +373,18 @@ bool read_exact_float_rows(PyObject* object, std::size_t rows, std::size_t colum
 void to_float_rows(PyObject* object, const char* name, std::size_t rows, std::size_t columns, double* out) {
     if (read_exact_float_rows(object, rows, columns, out)) return;
     const RowsExpected shape{name, rows, columns};
+    if (read_float_buffer(object, shape, out)) return;
     if (!PySequence_Check(object)) shape.not_a_sequence("not '" + type_name_of(object) + "'");
     const std::size_t row_count = shape.length(object);
     if (row_count != rows) shape.wrong_count(counted(row_count, "row"));
     for (std::size_t r = 0; r < rows; ++r) {
-        Owned row(check(PySequence_GetItem(object, static_cast<Py_ssize_t>(r))));
+        Owned row = shape.item(object, r, "row", "");
         if (!PySequence_Check(row.get()))
             shape.not_a_sequence("but row " + std::to_string(r) + " is '" + type_name_of(row.get()) + "'");
         const std::size_t count = shape.length(row.get());
         if (count != columns) shape.wrong_count(counted(count, "item") + " in row " + std::to_string(r));
         for (std::size_t c = 0; c < columns; ++c) {
-            Owned item(check(PySequence_GetItem(row.get(), static_cast<Py_ssize_t>(c))));
+            Owned item = shape.item(row.get(), c, "item", " in row " + std::to_string(r));
             out[r * columns + c] = to_double(item.get(), name);
         }
     }

@@ -2,14 +2,17 @@
 // Matching a call's arguments to a callable's parameters, and converting them.
 //
 // Every callable has one static `Parameters` description (its full name as errors show it and
-// its parameter names). All parameters are positional-or-keyword and required, so one routine
-// serves every method, constructor and function, and every error text is built in args.cpp.
+// its parameter names), made from its declaration row (members.hpp). All parameters are
+// positional-or-keyword; the first `required` of them must be given, the rest may be left out
+// (they reach the callable as null). One routine serves every method, constructor and
+// function, and every error text is built in args.cpp.
 #include <Python.h>
 
 #include <array>
 #include <atomic>
 #include <cstddef>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "src/frame/errors.hpp"
@@ -24,6 +27,7 @@ struct ParameterList {
     const char* const* names;                 // declaration order
     std::atomic<PyObject*>* interned;         // the names as interned str, made on first need
     std::size_t count;
+    std::size_t required;                     // the first `required` names must be given
 };
 void match(const ParameterList& list, PyObject* const* positional, Py_ssize_t positional_count,
            PyObject* const* keyword_names, PyObject* const* keyword_values,
@@ -35,6 +39,7 @@ struct Parameters {
     const char* callable;
     std::array<const char*, N> names;
     mutable std::array<std::atomic<PyObject*>, N> interned{};
+    std::size_t required = N;
 
     // Vectorcall form: `kwnames` is null or a tuple of the keyword names, whose values follow
     // the positional ones in `args`. Throws ErrorAlreadySet with TypeError set on a mismatch.
@@ -52,7 +57,7 @@ struct Parameters {
 
 private:
     detail::ParameterList list() const {
-        return {callable, names.data(), const_cast<std::atomic<PyObject*>*>(interned.data()), N};
+        return {callable, names.data(), const_cast<std::atomic<PyObject*>*>(interned.data()), N, required};
     }
 };
 
@@ -71,10 +76,14 @@ bool to_bool(PyObject* object, const char* name);
 // callable, which refuses it by its content like any other text it does not know.
 std::string_view to_text(PyObject* object, const char* name, Owned& kept);
 
-// A sequence of `rows` sequences of `columns` floats (lists, tuples, a 2-D numpy array), read
-// row by row into `out`. A non-sequence is a TypeError, a wrong count a ValueError; both texts
-// say what was expected and what came.
+// A sequence of `rows` sequences of `columns` floats (lists, tuples), or a two-dimensional buffer
+// of that shape (numpy arrays and matrices, memoryviews; float64 is read in place), into `out`
+// row by row. A non-sequence is a TypeError, a wrong count or shape a ValueError; both texts say
+// what was expected and what came.
 void to_float_rows(PyObject* object, const char* name, std::size_t rows, std::size_t columns, double* out);
+
+// A text for an error message: the repr of its first 40 characters, "..." after a longer one.
+std::string quoted_text(std::string_view text);
 
 // The class-instance conversion's error, "'{T}' object is not an instance of '{C}'" (or
 // "'None' is not an instance of '{C}'"), set as TypeError without a prefix.

@@ -1,5 +1,6 @@
 #pragma once
-// Entry points generated from plain C++ functions.
+// Entry points generated from plain C++ functions. Members are declared through members.hpp,
+// whose one row per member names the function and its parameters and instantiates these.
 //
 // A class unit names a core function and its `Parameters`; these templates match the call,
 // borrow the receiver, convert each argument by its C++ parameter type (in declaration order),
@@ -13,10 +14,12 @@
 //   std::string_view  a str, as UTF-8
 //   std::array<std::array<double, C>, R>  R sequences of C floats
 //   PyObject*      any object, examined by the function itself
+//   std::optional<T>  a parameter that may be left out (empty then), otherwise as T
 #include <Python.h>
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <string_view>
 #include <tuple>
 #include <type_traits>
@@ -63,10 +66,14 @@ struct Argument<std::string_view> {
 
 template <std::size_t Rows, std::size_t Columns>
 struct Argument<std::array<std::array<double, Columns>, Rows>> {
-    static_assert(sizeof(std::array<std::array<double, Columns>, Rows>) == sizeof(double) * Rows * Columns,
-                  "the rows are read as one run of doubles");
     std::array<std::array<double, Columns>, Rows> value;
-    Argument(PyObject* object, const char* name) { to_float_rows(object, name, Rows, Columns, value[0].data()); }
+    Argument(PyObject* object, const char* name) {
+        // Read as one flat run of doubles, then laid out row by row: the rows are separate arrays.
+        std::array<double, Rows * Columns> flat;
+        to_float_rows(object, name, Rows, Columns, flat.data());
+        for (std::size_t r = 0; r < Rows; ++r)
+            for (std::size_t c = 0; c < Columns; ++c) value[r][c] = flat[r * Columns + c];
+    }
     const std::array<std::array<double, Columns>, Rows>& get() const { return value; }
 };
 
@@ -74,6 +81,19 @@ template <std::size_t Rows, std::size_t Columns>
 struct Argument<const std::array<std::array<double, Columns>, Rows>&>
     : Argument<std::array<std::array<double, Columns>, Rows>> {
     using Argument<std::array<std::array<double, Columns>, Rows>>::Argument;
+};
+
+// A parameter that may be left out: empty when it was, otherwise converted as `T`.
+template <class T>
+struct Argument<std::optional<T>> {
+    std::optional<Argument<T>> converted;
+    Argument(PyObject* object, const char* name) {
+        if (object) converted.emplace(object, name);
+    }
+    std::optional<std::remove_cvref_t<decltype(std::declval<const Argument<T>&>().get())>> get() const {
+        if (!converted) return std::nullopt;
+        return converted->get();
+    }
 };
 
 // Any object, for a callable that examines its argument itself (borrowed for the call).
@@ -158,6 +178,15 @@ struct BorrowedReceiver {
     }
 };
 
+template <>
+struct BorrowedReceiver<PyObject*> {
+    PyObject* object;
+    template <class F, class... A>
+    decltype(auto) call(F function, A&&... arguments) {
+        return function(object, std::forward<A>(arguments)...);
+    }
+};
+
 template <class All, std::size_t Skip, std::size_t... I>
 std::tuple<std::tuple_element_t<I + Skip, All>...> drop_front(std::index_sequence<I...>);
 
@@ -182,25 +211,31 @@ PyObject* invoke(Receiver& receiver, PyObject* const* args, Py_ssize_t nargs, Py
 
 }  // namespace detail
 
-// A method whose receiver is read: Function(const V& self, arguments...).
+// A method: Function(self, arguments...). The receiver's access follows the first parameter's
+// type: `const V&` (or `V`) is shared access, `V&` exclusive access taken before any argument is
+// examined, `PyObject*` the receiver object itself, not borrowed.
 template <auto& Params, auto Function>
 PyObject* method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded<PyObject*>(nullptr, [&] {
-        using Value = detail::receiver_value_t<decltype(Function)>;
-        detail::BorrowedReceiver<SharedBorrow<Value>> receiver{borrow_receiver<Value>(self)};
-        return detail::invoke<Params, Function, 1>(receiver, args, nargs, kwnames);
+        using First = std::tuple_element_t<0, typename detail::FunctionTraits<decltype(Function)>::parameters>;
+        using Value = std::remove_cvref_t<First>;
+        if constexpr (std::is_same_v<Value, PyObject*>) {
+            detail::BorrowedReceiver<PyObject*> receiver{self};
+            return detail::invoke<Params, Function, 1>(receiver, args, nargs, kwnames);
+        } else if constexpr (std::is_lvalue_reference_v<First> && !std::is_const_v<std::remove_reference_t<First>>) {
+            detail::BorrowedReceiver<ExclusiveBorrow<Value>> receiver{own_receiver<Value>(self)};
+            return detail::invoke<Params, Function, 1>(receiver, args, nargs, kwnames);
+        } else {
+            detail::BorrowedReceiver<SharedBorrow<Value>> receiver{borrow_receiver<Value>(self)};
+            return detail::invoke<Params, Function, 1>(receiver, args, nargs, kwnames);
+        }
     });
 }
 
-// A method that changes its receiver: Function(V& self, arguments...), under exclusive access
-// taken before any argument is examined.
+// The same entry for a receiver taken as `V&`, under the name rows written before members.hpp use.
 template <auto& Params, auto Function>
 PyObject* mutating_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded<PyObject*>(nullptr, [&] {
-        using Value = detail::receiver_value_t<decltype(Function)>;
-        detail::BorrowedReceiver<ExclusiveBorrow<Value>> receiver{own_receiver<Value>(self)};
-        return detail::invoke<Params, Function, 1>(receiver, args, nargs, kwnames);
-    });
+    return method<Params, Function>(self, args, nargs, kwnames);
 }
 
 // A static method or module function: Function(arguments...).

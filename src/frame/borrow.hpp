@@ -35,8 +35,11 @@ public:
     bool is_free() const noexcept { return state_.load(std::memory_order_acquire) == 0; }
     bool is_owned() const noexcept { return state_.load(std::memory_order_acquire) == writer; }
 
-private:
     static constexpr std::intptr_t writer = -1;
+    // Only in a forked child, whose sole thread holds `state` of this flag.
+    void reset_in_forked_child(std::intptr_t state) noexcept { state_.store(state, std::memory_order_relaxed); }
+
+private:
     std::atomic<std::intptr_t> state_{0};
 };
 
@@ -53,13 +56,11 @@ class SharedBorrow {
 public:
     // Fails with RuntimeError "Already mutably borrowed" when a writer holds the object.
     SharedBorrow(const Value& value, BorrowFlag& flag) : value_(&value), flag_(&flag) {
-        if (!flag.try_share()) raise_borrow_conflict(already_mutably_borrowed);
-        this_thread_borrows.note_taken(&flag, BorrowKind::shared);
+        if (!take(flag)) raise_borrow_conflict(already_mutably_borrowed);
     }
     // For operator slots, which answer NotImplemented instead of raising.
     static std::optional<SharedBorrow> try_take(const Value& value, BorrowFlag& flag) noexcept {
-        if (!flag.try_share()) return std::nullopt;
-        this_thread_borrows.note_taken(&flag, BorrowKind::shared);
+        if (!take(flag)) return std::nullopt;
         return SharedBorrow(value, flag, Taken{});
     }
     SharedBorrow(SharedBorrow&& other) noexcept
@@ -67,8 +68,8 @@ public:
     SharedBorrow& operator=(SharedBorrow&&) = delete;
     ~SharedBorrow() {
         if (!flag_) return;
-        this_thread_borrows.note_released(flag_);
         flag_->release_shared();
+        this_thread_borrows.note_released(flag_);
     }
 
     const Value& operator*() const noexcept { return *value_; }
@@ -77,6 +78,13 @@ public:
 private:
     struct Taken {};
     SharedBorrow(const Value& value, BorrowFlag& flag, Taken) noexcept : value_(&value), flag_(&flag) {}
+    // Listed first, so that a fork never sees the flag taken and unlisted (see held_borrows.hpp).
+    static bool take(BorrowFlag& flag) noexcept {
+        this_thread_borrows.note_taken(&flag, BorrowKind::shared);
+        if (flag.try_share()) return true;
+        this_thread_borrows.note_released(&flag);
+        return false;
+    }
     const Value* value_;
     BorrowFlag* flag_;
 };
@@ -87,16 +95,18 @@ class ExclusiveBorrow {
 public:
     // Fails with RuntimeError "Already borrowed" when anybody else holds the object.
     ExclusiveBorrow(Value& value, BorrowFlag& flag) : value_(&value), flag_(&flag) {
-        if (!flag.try_own()) raise_borrow_conflict(already_borrowed);
         this_thread_borrows.note_taken(&flag, BorrowKind::exclusive);
+        if (flag.try_own()) return;
+        this_thread_borrows.note_released(&flag);
+        raise_borrow_conflict(already_borrowed);
     }
     ExclusiveBorrow(ExclusiveBorrow&& other) noexcept
         : value_(other.value_), flag_(std::exchange(other.flag_, nullptr)) {}
     ExclusiveBorrow& operator=(ExclusiveBorrow&&) = delete;
     ~ExclusiveBorrow() {
         if (!flag_) return;
-        this_thread_borrows.note_released(flag_);
         flag_->release_owned();
+        this_thread_borrows.note_released(flag_);
     }
 
     Value& operator*() const noexcept { return *value_; }

@@ -5,9 +5,9 @@
 // interpreter would stall its stop-the-world pauses): racing creators each build a candidate,
 // one compare-and-swap publishes the winner and the losers drop theirs.
 #include <Python.h>
+#include <sched.h>
 
 #include <atomic>
-#include <thread>
 
 namespace quorvane::frame {
 
@@ -51,7 +51,7 @@ public:
             }
             Py_BEGIN_ALLOW_THREADS
             while (!value_.load(std::memory_order_acquire) && claimed_.load(std::memory_order_acquire))
-                std::this_thread::yield();
+                sched_yield();  // the system call itself: <thread> weighs on every unit
             Py_END_ALLOW_THREADS
         }
     }

@@ -33,6 +33,8 @@ public:
     ~Owned() { Py_XDECREF(object_); }
     PyObject* get() const { return object_; }
     PyObject* release() { return std::exchange(object_, nullptr); }
+    // As a call's result: the object itself is handed over.
+    PyObject* into_python() && { return release(); }
 
 private:
     PyObject* object_ = nullptr;

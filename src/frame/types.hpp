@@ -8,6 +8,7 @@
 #include <Python.h>
 
 #include <new>
+#include <span>
 #include <utility>
 
 #include "src/frame/borrow.hpp"
@@ -24,11 +25,21 @@ struct Instance {
     BorrowFlag borrow;
 };
 
+// The member rows one file adds to a class (members.hpp makes them).
+struct ClassRows {
+    std::span<const PyMethodDef> methods;
+    std::span<const PyGetSetDef> properties = {};
+};
+using RowSource = ClassRows (*)();
+
 // One class's type object, created from its spec on first use and kept for the whole process.
+// The method and property tables are put together from the class's row sources, in their
+// order, when the type is created; the spec itself lists neither.
 class ClassType {
 public:
     using Finish = void (*)(PyTypeObject*);
-    constexpr ClassType(PyType_Spec& spec, Finish finish = nullptr) : spec_(spec), finish_(finish) {}
+    constexpr ClassType(PyType_Spec& spec, Finish finish = nullptr, std::span<const RowSource> rows = {})
+        : spec_(spec), finish_(finish), rows_(rows) {}
 
     // Throws ErrorAlreadySet when the type cannot be created.
     PyTypeObject* get() {
@@ -38,8 +49,10 @@ public:
 
 private:
     PyTypeObject* create();
+    PyTypeObject* create_from_rows();
     PyType_Spec& spec_;
     Finish finish_;
+    std::span<const RowSource> rows_;
     OnceCell<PyTypeObject> cell_;
 };
 

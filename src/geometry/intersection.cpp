@@ -5,7 +5,7 @@
 #include <variant>
 
 #include "core/intersection.hpp"
-#include "src/frame/bind.hpp"
+#include "src/frame/members.hpp"
 #include "src/geometry/circle.hpp"
 #include "src/geometry/plane.hpp"
 #include "src/vec3d.hpp"
@@ -15,14 +15,6 @@ namespace {
 
 using core::Circle;
 using core::Vec3d;
-using frame::as_c_function;
-using frame::Parameters;
-
-constinit Parameters<2> circle_circle_parameters{"circle_circle()", {"circle1", "circle2"}};
-constinit Parameters<3> circle_point_parameters{"circle_point()", {"circle", "point", "inner"}};
-constinit Parameters<3> circle_point_unchecked_parameters{"circle_point_unchecked()", {"circle", "point", "inner"}};
-constinit Parameters<3> plane_line_parameters{"plane_line()", {"plane", "a", "b"}};
-
 // The only place a core intersection failure becomes a Python exception: a ValueError whose
 // single argument is the kind's display text.
 [[noreturn]] void raise_intersection_error(core::IntersectionError kind) {
@@ -42,15 +34,10 @@ bool circle_point(const Circle& circle, const Vec3d& point, bool inner) {
 }
 
 PyMethodDef functions[] = {
-    {"circle_circle", as_c_function<frame::function<circle_circle_parameters, &circle_circle>>(), frame::fastcall,
-     "circle_circle(circle1, circle2)\n--\n\n"},
-    {"circle_point", as_c_function<frame::function<circle_point_parameters, &circle_point>>(), frame::fastcall,
-     "circle_point(circle, point, inner)\n--\n\n"},
-    {"circle_point_unchecked",
-     as_c_function<frame::function<circle_point_unchecked_parameters, &core::circle_point_unchecked>>(),
-     frame::fastcall, "circle_point_unchecked(circle, point, inner)\n--\n\n"},
-    {"plane_line", as_c_function<frame::function<plane_line_parameters, &core::plane_line>>(), frame::fastcall,
-     "plane_line(plane, a, b)\n--\n\n"},
+    frame::module_function<"circle_circle(circle1, circle2)", &circle_circle>(),
+    frame::module_function<"circle_point(circle, point, inner)", &circle_point>(),
+    frame::module_function<"circle_point_unchecked(circle, point, inner)", &core::circle_point_unchecked>(),
+    frame::module_function<"plane_line(plane, a, b)", &core::plane_line>(),
 };
 
 }  // namespace

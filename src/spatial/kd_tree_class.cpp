@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "src/frame/bind.hpp"
+#include "src/frame/owned_buffer.hpp"
 #include "src/vec3d.hpp"
-#include "src/vec_list/buffer_results.hpp"
 #include "src/vec_list/steps.hpp"
 #include "src/vec_list/vec_list.hpp"
 
@@ -22,6 +22,9 @@ namespace {
 using core::Vec3d;
 using spatial::KdTree;
 using spatial::Neighbour;
+
+using Indices = frame::OwnedBuffer<BatchArray<std::int64_t>>;
+using Distances = frame::OwnedBuffer<BatchArray<double>>;
 
 struct OnPool {
     template <class F>
@@ -63,7 +66,6 @@ void require_radius(double radius) {
 // ---- results -------------------------------------------------------------------------------
 
 // (indices, distances) as a tuple of two memoryviews.
-template <class Indices, class Distances>
 struct IndexedDistances {
     Indices indices;
     Distances distances;
@@ -115,16 +117,15 @@ std::pair<std::size_t, double> nearest(const KdTree& tree, const Vec3d& p) {
     return {found.index, found.distance};
 }
 
-IndexedDistances<IndexBuffer, DoubleBuffer> nearest_array(const KdTree& tree, const VecListValue& queries) {
+IndexedDistances nearest_array(const KdTree& tree, const VecListValue& queries) {
     require_points(tree);
     const std::span<const Vec3d> items = finite_queries(queries);
-    IndexedDistances<IndexBuffer, DoubleBuffer> result{{BatchArray<std::int64_t>(items.size())},
-                                                       {BatchArray<double>(items.size())}};
+    IndexedDistances result{{BatchArray<std::int64_t>(items.size())}, {BatchArray<double>(items.size())}};
     for_each_query(tree, items, [&] {
         return [&](std::size_t i) {
             const Neighbour found = tree.nearest(items[i]);
-            result.indices.indices[i] = static_cast<std::int64_t>(found.index);
-            result.distances.values[i] = found.distance;
+            result.indices.items[i] = static_cast<std::int64_t>(found.index);
+            result.distances.items[i] = found.distance;
         };
     });
     return result;
@@ -144,41 +145,41 @@ void fill_k_nearest(const KdTree& tree, std::span<const Vec3d> queries, std::siz
     });
 }
 
-IndexedDistances<IndexBuffer, DoubleBuffer> k_nearest(const KdTree& tree, const Vec3d& p, std::size_t k) {
+IndexedDistances k_nearest(const KdTree& tree, const Vec3d& p, std::size_t k) {
     require_points(tree);
     require_k(tree, k);
     require_finite(p);
-    IndexedDistances<IndexBuffer, DoubleBuffer> result{{BatchArray<std::int64_t>(k)}, {BatchArray<double>(k)}};
-    fill_k_nearest(tree, std::span<const Vec3d>(&p, 1), k, result.indices.indices.data(),
-                   result.distances.values.data());
+    IndexedDistances result{{BatchArray<std::int64_t>(k)}, {BatchArray<double>(k)}};
+    fill_k_nearest(tree, std::span<const Vec3d>(&p, 1), k, result.indices.items.data(),
+                   result.distances.items.data());
     return result;
 }
 
-IndexedDistances<IndexTable, DoubleTable> k_nearest_array(const KdTree& tree, const VecListValue& queries,
+IndexedDistances k_nearest_array(const KdTree& tree, const VecListValue& queries,
                                                          std::size_t k) {
     require_points(tree);
     require_k(tree, k);
     const std::span<const Vec3d> items = finite_queries(queries);
-    IndexedDistances<IndexTable, DoubleTable> result{{BatchArray<std::int64_t>(items.size() * k), k},
-                                                     {BatchArray<double>(items.size() * k), k}};
-    fill_k_nearest(tree, items, k, result.indices.indices.data(), result.distances.values.data());
+    IndexedDistances result{{BatchArray<std::int64_t>(items.size() * k), k},
+                            {BatchArray<double>(items.size() * k), k}};
+    fill_k_nearest(tree, items, k, result.indices.items.data(), result.distances.items.data());
     return result;
 }
 
-IndexBuffer within(const KdTree& tree, const Vec3d& p, double radius) {
+Indices within(const KdTree& tree, const Vec3d& p, double radius) {
     require_finite(p);
     require_radius(radius);
     const std::vector<std::uint32_t> found = tree.within(p, radius);
-    IndexBuffer result{BatchArray<std::int64_t>(found.begin(), found.end())};
+    Indices result{BatchArray<std::int64_t>(found.begin(), found.end())};
     return result;
 }
 
-IndexBuffer count_within_array(const KdTree& tree, const VecListValue& queries, double radius) {
+Indices count_within_array(const KdTree& tree, const VecListValue& queries, double radius) {
     const std::span<const Vec3d> items = finite_queries(queries);
     require_radius(radius);
-    IndexBuffer counts{BatchArray<std::int64_t>(items.size())};
+    Indices counts{BatchArray<std::int64_t>(items.size())};
     for_each_query(tree, items, [&] {
-        return [&](std::size_t i) { counts.indices[i] = static_cast<std::int64_t>(tree.count_within(items[i], radius)); };
+        return [&](std::size_t i) { counts.items[i] = static_cast<std::int64_t>(tree.count_within(items[i], radius)); };
     });
     return counts;
 }

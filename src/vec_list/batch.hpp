@@ -1,30 +1,38 @@
 #pragma once
-// The batch operations of VecList: each applies one vector operation to every element as one
-// step on the worker pool. The entries are listed in VecList's method and number tables.
-#include <Python.h>
+// The batch operations of VecList whose results come in two shapes: a list of Python objects
+// (dot, magnitude, ...) and a memoryview of the output array (dot_array, magnitude_array, ...).
+// Each computation is written once, here; the two members differ only in the result they wrap.
+// The member rows are exported to VecList's class (vec_list.cpp).
+#include <cstdint>
 
-namespace quorvane::binding::batch {
+#include "core/vec3d.hpp"
+#include "src/frame/types.hpp"
+#include "src/vec_list/vec_list.hpp"
 
+namespace quorvane::binding {
+
+// One byte per flag: a bit-packed vector<bool> cannot be written by several threads at once.
+using Flags = BatchArray<std::uint8_t>;
+
+// out[i] = the Vec3d method of the same name applied to element i, as one pool step.
+BatchArray<double> dot_each(const VecListValue& list, const core::Vec3d& other);
+BatchArray<double> distance_to_each(const VecListValue& list, const core::Vec3d& other);
+BatchArray<double> distance_squared_each(const VecListValue& list, const core::Vec3d& other);
+BatchArray<double> magnitude_each(const VecListValue& list);
+Flags is_unit_each(const VecListValue& list);
+
+// The rows of the members, by file: batch.cpp (results as Python objects, and the operators'
+// number slots), array_members.cpp (results as buffers) and elementwise.cpp (two lists).
+frame::ClassRows batch_rows();
+frame::ClassRows array_rows();
+frame::ClassRows elementwise_rows();
+
+namespace batch {
 // Number slots: v + w, v - w (w a Vec3d), v * s and s * v, v / s (s a float).
 PyObject* add(PyObject* left, PyObject* right);
 PyObject* subtract(PyObject* left, PyObject* right);
 PyObject* multiply(PyObject* left, PyObject* right);
 PyObject* divide(PyObject* left, PyObject* right);
+}  // namespace batch
 
-// Methods, all METH_FASTCALL | METH_KEYWORDS.
-#define QUORVANE_BATCH_METHOD(name) \
-    PyObject* name(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
-QUORVANE_BATCH_METHOD(dot);
-QUORVANE_BATCH_METHOD(cross);
-QUORVANE_BATCH_METHOD(distance_to);
-QUORVANE_BATCH_METHOD(distance_squared);
-QUORVANE_BATCH_METHOD(magnitude);
-QUORVANE_BATCH_METHOD(normalize);
-QUORVANE_BATCH_METHOD(is_unit);
-QUORVANE_BATCH_METHOD(collapse);
-QUORVANE_BATCH_METHOD(rotate);
-QUORVANE_BATCH_METHOD(rotated);
-QUORVANE_BATCH_METHOD(minimum_distance_to);
-#undef QUORVANE_BATCH_METHOD
-
-}  // namespace quorvane::binding::batch
+}  // namespace quorvane::binding

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "src/frame/bind.hpp"
+#include "src/frame/owned_buffer.hpp"
 #include "src/frame/pickling.hpp"
 #include "src/vec_list/buffer_formats.hpp"
 
@@ -19,9 +20,6 @@ struct ViewLayout {
 
 constexpr Py_ssize_t vector_bytes = sizeof(core::Vec3d);
 static_assert(vector_bytes == 3 * sizeof(double), "a vector is three packed doubles");
-
-// A view of no elements still needs a valid address.
-double empty_storage[3];
 
 }  // namespace
 
@@ -45,7 +43,7 @@ int get_buffer(PyObject* self, Py_buffer* view, int flags) noexcept {
         const Vec3dArray& items = instance->value.items;
         const auto count = static_cast<Py_ssize_t>(items.size());
         *layout = {{count, 3}, {vector_bytes, sizeof(double)}};
-        view->buf = count ? const_cast<core::Vec3d*>(items.data()) : static_cast<void*>(empty_storage);
+        view->buf = count ? const_cast<core::Vec3d*>(items.data()) : static_cast<void*>(frame::no_items);
         view->obj = Py_NewRef(self);
         view->len = count * vector_bytes;
         view->readonly = 1;
@@ -70,22 +68,16 @@ void release_buffer(PyObject* self, Py_buffer* view) noexcept {
 // __array_interface__, then __array__, before it falls back to reading the object as a nested
 // sequence (which for a list held exclusively by another thread gave an array of objects).
 // Exporting again here lets a borrow conflict reach the caller, and a success is the same view.
-PyObject* to_numpy(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
-    return frame::guarded<PyObject*>(nullptr, [&] {
-        static const char* keywords[] = {"dtype", "copy", nullptr};
-        PyObject* dtype = Py_None;
-        PyObject* copy = nullptr;  // numpy 1 has no `copy` and never passes one
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OO:__array__", const_cast<char**>(keywords), &dtype, &copy))
-            throw frame::ErrorAlreadySet{};
-        frame::Owned view(frame::check(PyMemoryView_FromObject(self)));
-        frame::Owned numpy(frame::check(PyImport_ImportModule("numpy")));
-        frame::Owned asarray(frame::check(PyObject_GetAttrString(numpy.get(), "asarray")));
-        frame::Owned options(frame::check(PyDict_New()));
-        if (PyDict_SetItemString(options.get(), "dtype", dtype) < 0) throw frame::ErrorAlreadySet{};
-        if (copy && PyDict_SetItemString(options.get(), "copy", copy) < 0) throw frame::ErrorAlreadySet{};
-        frame::Owned positional(frame::check(PyTuple_Pack(1, view.get())));
-        return frame::check(PyObject_Call(asarray.get(), positional.get(), options.get()));
-    });
+frame::Owned to_numpy(PyObject* self, std::optional<PyObject*> dtype, std::optional<PyObject*> copy) {
+    frame::Owned view(frame::check(PyMemoryView_FromObject(self)));
+    frame::Owned numpy(frame::check(PyImport_ImportModule("numpy")));
+    frame::Owned asarray(frame::check(PyObject_GetAttrString(numpy.get(), "asarray")));
+    frame::Owned options(frame::check(PyDict_New()));
+    if (PyDict_SetItemString(options.get(), "dtype", dtype.value_or(Py_None)) < 0) throw frame::ErrorAlreadySet{};
+    // numpy 1 has no `copy` and never passes one
+    if (copy && PyDict_SetItemString(options.get(), "copy", *copy) < 0) throw frame::ErrorAlreadySet{};
+    frame::Owned positional(frame::check(PyTuple_Pack(1, view.get())));
+    return frame::Owned(frame::check(PyObject_Call(asarray.get(), positional.get(), options.get())));
 }
 
 namespace {
@@ -97,11 +89,24 @@ namespace {
 
 std::string_view format_of(const Py_buffer& view) { return view.format ? view.format : "B"; }
 
+// An exporter may leave `shape` NULL for a one-dimensional buffer and `strides` NULL even when
+// strides are asked for (ctypes arrays do): the items then lie packed in C order.
+Py_ssize_t extent_of(const Py_buffer& view, int dimension) {
+    return view.shape ? view.shape[dimension] : view.len / view.itemsize;
+}
+
+Py_ssize_t stride_of(const Py_buffer& view, int dimension) {
+    if (view.strides) return view.strides[dimension];
+    Py_ssize_t stride = view.itemsize;
+    for (int later = view.ndim - 1; later > dimension; --later) stride *= extent_of(view, later);
+    return stride;
+}
+
 frame::Owned shape_text(const Py_buffer& view) {
-    if (view.ndim == 1) return frame::Owned(frame::check(PyUnicode_FromFormat("(%zd,)", view.shape[0])));
+    if (view.ndim == 1) return frame::Owned(frame::check(PyUnicode_FromFormat("(%zd,)", extent_of(view, 0))));
     frame::Owned parts(frame::check(PyList_New(0)));
     for (int d = 0; d < view.ndim; ++d) {
-        frame::Owned size(frame::check(PyUnicode_FromFormat("%zd", view.shape[d])));
+        frame::Owned size(frame::check(PyUnicode_FromFormat("%zd", extent_of(view, d))));
         if (PyList_Append(parts.get(), size.get()) < 0) throw frame::ErrorAlreadySet{};
     }
     frame::Owned separator(frame::check(PyUnicode_FromString(", ")));
@@ -130,8 +135,8 @@ VecListValue copy_from(PyObject* source) {
             static_cast<int>(format.size()), format.data(), view.itemsize)));
         raise_for_argument(PyExc_TypeError, text.get());
     }
-    const bool rows_of_three = view.ndim == 2 && view.shape[1] == 3;
-    const bool flat = view.ndim == 1 && view.shape[0] % 3 == 0;
+    const bool rows_of_three = view.ndim == 2 && extent_of(view, 1) == 3;
+    const bool flat = view.ndim == 1 && extent_of(view, 0) % 3 == 0;
     if (!rows_of_three && !flat) {
         frame::Owned shape = view.ndim == 0 ? frame::Owned(frame::check(PyUnicode_FromString("()"))) : shape_text(view);
         frame::Owned text(frame::check(
@@ -139,7 +144,7 @@ VecListValue copy_from(PyObject* source) {
         raise_for_argument(PyExc_ValueError, text.get());
     }
 
-    const std::size_t count = static_cast<std::size_t>(rows_of_three ? view.shape[0] : view.shape[0] / 3);
+    const std::size_t count = static_cast<std::size_t>(rows_of_three ? extent_of(view, 0) : extent_of(view, 0) / 3);
     const bool native_double = item_format->kind == ItemFormat::Kind::floating && item_format->size == sizeof(double) &&
                                !item_format->swapped;
     if (native_double && PyBuffer_IsContiguous(&view, 'C')) {
@@ -148,20 +153,15 @@ VecListValue copy_from(PyObject* source) {
         return list;
     }
     // Item (row, column) of the two-dimensional form, or item 3 * row + column of the flat one.
-    const ItemGrid grid = rows_of_three ? ItemGrid{static_cast<const char*>(view.buf), view.strides[0], view.strides[1]}
-                                        : ItemGrid{static_cast<const char*>(view.buf), 3 * view.strides[0], view.strides[0]};
+    const char* base = static_cast<const char*>(view.buf);
+    const ItemGrid grid = rows_of_three ? ItemGrid{base, stride_of(view, 0), stride_of(view, 1)}
+                                        : ItemGrid{base, 3 * stride_of(view, 0), stride_of(view, 0)};
     return {read_vectors(grid, count, *item_format)};
 }
 
-VecListValue from_array_value(PyObject* source) { return copy_from(source); }
-
-constinit frame::Parameters<1> from_array_parameters{"VecList.from_array()", {"a"}};
-
 }  // namespace
 
-PyObject* from_array(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    return frame::function<from_array_parameters, &from_array_value>(self, args, nargs, kwnames);
-}
+VecListValue from_array(PyObject* a) { return copy_from(a); }
 
 PyObject* state_of(const VecListValue& list, PyObject* self, int protocol) {
     if (protocol >= 5) return frame::check(PyPickleBuffer_FromObject(self));

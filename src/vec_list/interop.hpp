@@ -3,6 +3,8 @@
 // from a buffer of numbers, and pickling as one block of doubles.
 #include <Python.h>
 
+#include <optional>
+
 #include "src/frame/pickling.hpp"
 #include "src/vec_list/vec_list.hpp"
 
@@ -15,11 +17,11 @@ void release_buffer(PyObject* self, Py_buffer* view) noexcept;
 
 // VecList.__array__(dtype=None, copy=None): numpy's last way in, through the buffer export
 // again, so that a list that cannot be exported fails instead of becoming an array of objects.
-PyObject* to_numpy(PyObject* self, PyObject* args, PyObject* kwargs) noexcept;
+frame::Owned to_numpy(PyObject* self, std::optional<PyObject*> dtype, std::optional<PyObject*> copy);
 
 // VecList.from_array(a): a copy of any buffer of shape (n, 3) or length 3n holding float64 (either
 // byte order), float32 or integers of 1, 2, 4 or 8 bytes.
-PyObject* from_array(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
+VecListValue from_array(PyObject* a);
 
 // Pickle state: the elements as little-endian doubles; from protocol 5 on, an out-of-band
 // capable PickleBuffer over the list itself instead of a copy.

@@ -1,47 +1,17 @@
 #pragma once
-// Batch steps of the vector lists on the process-wide pool, as the binding layer runs them.
-//
-// The calling thread waits a few microseconds attached (a short step is over by then), and
-// detaches from the interpreter if the step is still running: other Python threads, and the
-// free-threaded interpreter's stop-the-world pauses, are not held up by a long step. The borrows the call holds keep the list and its operands alive and unchanged meanwhile,
-// and the workers never touch a Python object.
-#include <Python.h>
-
-#include <chrono>
+// Batch steps of the vector lists on the process-wide pool, as the binding layer runs them: the
+// caller lets go of the interpreter while it waits for a long step (frame/detach.hpp).
 #include <span>
 #include <string>
 #include <string_view>
-#include <thread>
 
-#include "src/frame/held_borrows.hpp"
+#include "src/frame/detach.hpp"
 #include "src/vec_list/pool.hpp"
 #include "src/vec_list/vec_list.hpp"
 
 namespace quorvane::binding {
 
-class DetachFromInterpreter {
-public:
-    // Attached here, so finalizing already means this is the thread that finalizes (every other
-    // thread is stopped for good by then) and that may attach again.
-    DetachFromInterpreter() : finalizing_thread_(Py_IsFinalizing()), state_(PyEval_SaveThread()) {}
-    DetachFromInterpreter(const DetachFromInterpreter&) = delete;
-    DetachFromInterpreter& operator=(const DetachFromInterpreter&) = delete;
-    // A daemon thread whose step ends after the interpreter has begun to shut down waits here,
-    // untouched, until the process exits. Should shutdown begin while it attaches, the
-    // interpreter ends the thread by unwinding it, which is let through (not noexcept).
-    ~DetachFromInterpreter() noexcept(false) {
-        if (!finalizing_thread_) {
-            while (Py_IsFinalizing()) std::this_thread::sleep_for(std::chrono::seconds(1));
-        }
-        PyEval_RestoreThread(state_);
-    }
-
-private:
-    // Listed before the detach and withdrawn after the re-attach (members outlive the body).
-    frame::PublishedBorrows published_;
-    bool finalizing_thread_;
-    PyThreadState* state_;
-};
+using frame::DetachFromInterpreter;
 
 // A new array with out[i] = f(items[i]), the output allocated at full length before the step.
 template <class Out, class In, class F>

@@ -1,16 +1,18 @@
 // VecList as a container (construction, length, items, growth, printed form) and its iterator.
-// The batch operations are in batch.cpp.
+// The batch operations are in batch.cpp, array_members.cpp and elementwise.cpp, the buffer and
+// numpy interop in interop.cpp; each exports its member rows, and the class is put together
+// from them here.
 #include "src/vec_list/vec_list.hpp"
 
 #include <algorithm>
 #include <string>
 
-#include "src/frame/bind.hpp"
 #include "src/frame/float_text.hpp"
+#include "src/frame/members.hpp"
 #include "src/vec3d.hpp"
-#include "src/vec_list/array_batch.hpp"
 #include "src/vec_list/batch.hpp"
 #include "src/vec_list/interop.hpp"
+#include "src/vec_list/point_steps.hpp"
 #include "src/vec_list/steps.hpp"
 
 namespace quorvane::binding {
@@ -48,7 +50,6 @@ namespace quorvane::binding {
 namespace {
 
 using core::Vec3d;
-using frame::Parameters;
 
 // collections.abc.Sequence, imported only to name it in an error, and kept.
 frame::OnceCell<PyObject> sequence_class;
@@ -113,12 +114,6 @@ namespace {
 VecListValue make(Vec3dSequence sequence) { return {std::move(sequence.items)}; }
 VecListValue empty() { return {}; }
 
-constinit Parameters<1> new_parameters{"VecList.__new__()", {"list"}};
-constinit Parameters<0> empty_parameters{"VecList.empty()", {}};
-constinit Parameters<1> append_parameters{"VecList.append()", {"vec"}};
-constinit Parameters<1> extend_parameters{"VecList.extend()", {"other"}};
-constinit Parameters<0> to_array_parameters{"VecList.to_array()", {}};
-
 frame::None append(VecListValue& list, Vec3d vec) {
     list.items.push_back(vec);
     return {};
@@ -134,16 +129,15 @@ BatchArray<std::array<double, 3>> to_array(const VecListValue& list) {
                                            [](const Vec3d& v) { return std::array<double, 3>{v.x, v.y, v.z}; });
 }
 
-PyObject* list_of_vectors(const Vec3dArray& items) {
-    return frame::detail::new_list(items.size(), [&](std::size_t i) { return items[i]; });
-}
+// The elements as a new list of new Vec3d, made while the list is borrowed.
+struct ElementList {
+    const Vec3dArray& items;
+    PyObject* into_python() && {
+        return frame::detail::new_list(items.size(), [&](std::size_t i) { return items[i]; });
+    }
+};
 
-PyObject* get_list(PyObject* self, void*) noexcept {
-    return frame::guarded<PyObject*>(nullptr, [&] {
-        auto list = frame::borrow_receiver<VecListValue>(self);
-        return list_of_vectors(list->items);
-    });
-}
+ElementList elements(const VecListValue& list) { return {list.items}; }
 
 Py_ssize_t length(PyObject* self) noexcept {
     return frame::guarded<Py_ssize_t>(-1, [&] {
@@ -193,67 +187,38 @@ PyObject* repr(PyObject* self) {
     });
 }
 
-using frame::fastcall;
-using frame::static_fastcall;
+using def = frame::MembersOf<VecListValue>;
+using New = def::constructor<"VecList(list)", &make>;
 
-PyMethodDef methods[] = {
-    {"empty", frame::as_c_function<frame::function<empty_parameters, &empty>>(), static_fastcall, "empty()\n--\n\n"},
-    {"append", frame::as_c_function<frame::mutating_method<append_parameters, &append>>(), fastcall,
-     "append($self, vec)\n--\n\n"},
-    {"extend", frame::as_c_function<frame::mutating_method<extend_parameters, &extend>>(), fastcall,
-     "extend($self, other)\n--\n\n"},
-    {"to_array", frame::as_c_function<frame::method<to_array_parameters, &to_array>>(), fastcall, "to_array($self)\n--\n\n"},
-    {"from_array", frame::as_c_function<binding::from_array>(), static_fastcall, "from_array(a)\n--\n\n"},
-    {"dot", frame::as_c_function<batch::dot>(), fastcall, "dot($self, other)\n--\n\n"},
-    {"cross", frame::as_c_function<batch::cross>(), fastcall, "cross($self, other)\n--\n\n"},
-    {"distance_to", frame::as_c_function<batch::distance_to>(), fastcall, "distance_to($self, other)\n--\n\n"},
-    {"distance_squared", frame::as_c_function<batch::distance_squared>(), fastcall, "distance_squared($self, other)\n--\n\n"},
-    {"magnitude", frame::as_c_function<batch::magnitude>(), fastcall, "magnitude($self)\n--\n\n"},
-    {"normalize", frame::as_c_function<batch::normalize>(), fastcall, "normalize($self)\n--\n\n"},
-    {"is_unit", frame::as_c_function<batch::is_unit>(), fastcall, "is_unit($self)\n--\n\n"},
-    {"collapse", frame::as_c_function<batch::collapse>(), fastcall, "collapse($self, axis)\n--\n\n"},
-    {"rotate", frame::as_c_function<batch::rotate>(), fastcall, "rotate($self, quat)\n--\n\n"},
-    {"rotated", frame::as_c_function<batch::rotated>(), fastcall, "rotated($self, quat)\n--\n\n"},
-    {"minimum_distance_to", frame::as_c_function<batch::minimum_distance_to>(), fastcall,
-     "minimum_distance_to($self, other, stride)\n--\n\n"},
-    // for array users: scalar results as buffers, and two lists combined element by element
-    {"dot_array", frame::as_c_function<array_batch::dot_array>(), fastcall, "dot_array($self, other)\n--\n\n"},
-    {"distance_to_array", frame::as_c_function<array_batch::distance_to_array>(), fastcall,
-     "distance_to_array($self, other)\n--\n\n"},
-    {"distance_squared_array", frame::as_c_function<array_batch::distance_squared_array>(), fastcall,
-     "distance_squared_array($self, other)\n--\n\n"},
-    {"magnitude_array", frame::as_c_function<array_batch::magnitude_array>(), fastcall, "magnitude_array($self)\n--\n\n"},
-    {"is_unit_array", frame::as_c_function<array_batch::is_unit_array>(), fastcall, "is_unit_array($self)\n--\n\n"},
-    {"add_elementwise", frame::as_c_function<array_batch::add_elementwise>(), fastcall,
-     "add_elementwise($self, other)\n--\n\n"},
-    {"sub_elementwise", frame::as_c_function<array_batch::sub_elementwise>(), fastcall,
-     "sub_elementwise($self, other)\n--\n\n"},
-    {"cross_elementwise", frame::as_c_function<array_batch::cross_elementwise>(), fastcall,
-     "cross_elementwise($self, other)\n--\n\n"},
-    {"dot_elementwise", frame::as_c_function<array_batch::dot_elementwise>(), fastcall,
-     "dot_elementwise($self, other)\n--\n\n"},
-    {"distance_to_elementwise", frame::as_c_function<array_batch::distance_to_elementwise>(), fastcall,
-     "distance_to_elementwise($self, other)\n--\n\n"},
-    {"distance_squared_elementwise", frame::as_c_function<array_batch::distance_squared_elementwise>(), fastcall,
-     "distance_squared_elementwise($self, other)\n--\n\n"},
-    {"__array__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(to_numpy)), METH_VARARGS | METH_KEYWORDS,
-     "__array__($self, dtype=None, copy=None)\n--\n\n"},
+PyMethodDef container_methods[] = {
+    def::static_method<"empty()", &empty>(),
+    def::method<"append(vec)", &append>(),
+    def::method<"extend(other)", &extend>(),
+    def::method<"to_array()", &to_array>(),
+    def::static_method<"from_array(a)", &from_array>(),
+};
+
+PyMethodDef interop_methods[] = {
+    def::method<"__array__(dtype=None, copy=None)", &to_numpy>(),
     frame::reduce_ex_definition<VecListValue>(),
     frame::set_state_definition<VecListValue>(),
-    {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef properties[] = {
-    {"list", get_list, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    def::property<"list", &elements>(),
 };
 
+frame::ClassRows container_rows() { return {container_methods, properties}; }
+frame::ClassRows interop_rows() { return {interop_methods}; }
+
+// The order of the class's members: the container's, the batch operations', then the interop.
+constexpr frame::RowSource rows[] = {container_rows, batch_rows,     array_rows,    elementwise_rows,
+                                     reduction_rows, selection_rows, per_point_rows, interop_rows};
+
 PyType_Slot slots[] = {
-    {Py_tp_doc, const_cast<char*>("VecList(list)\n--\n\n")},
-    {Py_tp_new, reinterpret_cast<void*>(frame::construct<new_parameters, &make>)},
+    {Py_tp_doc, const_cast<char*>(New::doc)},
+    {Py_tp_new, reinterpret_cast<void*>(New::new_slot)},
     {Py_tp_dealloc, reinterpret_cast<void*>(frame::deallocate<VecListValue>)},
-    {Py_tp_methods, methods},
-    {Py_tp_getset, properties},
     {Py_tp_repr, reinterpret_cast<void*>(repr)},
     {Py_tp_iter, reinterpret_cast<void*>(iterate)},
     /* buffer */
@@ -273,10 +238,6 @@ PyType_Slot slots[] = {
 };
 
 PyType_Spec spec{"builtins.VecList", sizeof(frame::Instance<VecListValue>), 0, frame::class_flags, slots};
-
-void install_vectorcall(PyTypeObject* type) {
-    type->tp_vectorcall = frame::construct_vectorcall<new_parameters, &make>;
-}
 
 // ---- the iterator ----
 
@@ -312,6 +273,6 @@ PyType_Spec iterator_spec{"builtins.VecListIterator", sizeof(frame::Instance<Vec
 }  // namespace quorvane::binding
 
 namespace quorvane::frame {
-ClassType Class<binding::VecListValue>::type{binding::spec, binding::install_vectorcall};
+ClassType Class<binding::VecListValue>::type{binding::spec, binding::New::install_vectorcall, binding::rows};
 ClassType Class<binding::VecListIteratorValue>::type{binding::iterator_spec};
 }  // namespace quorvane::frame

@@ -280,12 +280,11 @@ class Quat:
     Quat(w, i, j, k): each argument is anything Python converts to a float, stored as it is.
     Nothing is ever normalised behind your back: every operation uses the stored components.
 
-    Conventions: `from_axis_angle(axis, angle)` stores the sine of minus half the angle in the
-    vector part, and `rotate(v)` computes q̄ ⊗ v ⊗ q (conjugate on the left); together they turn
-    counterclockwise (right-handed) about the axis. A Quat therefore stores the conjugate of the
-    quaternion that scipy, PyGLM, Eigen or ROS use for the same rotation: bring theirs in with
-    `Quat.from_active(w, x, y, z)` and hand one out with `to_active()`; `Quat(w, x, y, z)` would
-    rotate backwards.
+    Conventions (the formulas are in docs/numerics.md, "The quaternion conventions"): a Quat
+    stores the conjugate of the quaternion that scipy, PyGLM, Eigen or ROS use for the same
+    rotation, and `rotate` turns counterclockwise (right-handed) about the axis given to
+    `from_axis_angle`. Bring theirs in with `Quat.from_active(w, x, y, z)` and hand one out with
+    `to_active()`; `Quat(w, x, y, z)` would rotate backwards.
 
         >>> q = Quat.from_axis_angle(Vec3d(0, 0, 1), AngleRadians.half_pi())
         >>> q
@@ -600,8 +599,10 @@ class Quat:
         """Three angles that `Quat.from_euler(seq, ...)` turns back into this rotation.
 
         The first and the third lie in [-pi, pi]; the second in [-pi/2, pi/2] for three different
-        axes and in [0, pi] when the first axis is repeated. At gimbal lock, where only the sum or
-        the difference of the outer angles is determined, the angle applied last is 0.
+        axes and in [0, pi] when the first axis is repeated. At gimbal lock (the middle angle at
+        +-pi/2 for three different axes, at 0 or pi otherwise, up to rounding), where only the sum
+        or the difference of the outer angles is determined, the third angle, the one applied
+        last, is 0. The magnitude of the quaternion does not change the angles.
 
             >>> Quat.from_euler("zxz", AngleRadians(0.5), AngleRadians(1), AngleRadians(0.25)).to_euler("zxz")
             (0.5 radians, 1 radians, 0.25 radians)
@@ -1041,6 +1042,156 @@ class VecList:
         `other` is a VecList of the same length, as for `add_elementwise`.
         """
 
+    def sum(self) -> Vec3d:
+        """The sum of the elements, component by component, in an order fixed for every worker count.
+
+        The list is cut into blocks of 4,096 consecutive elements (the last may be shorter); each
+        block's sum starts from its first element and adds the others left to right, and the
+        total starts from the first block's sum and adds the other blocks' sums left to right.
+        An empty list sums to Vec3d(0, 0, 0).
+
+            >>> VecList([Vec3d(1, 2, 3), Vec3d(0.5, -1, 0)]).sum()
+            Vec3d(1.5, 1, 3)
+
+        Raises:
+            RuntimeError: "Already mutably borrowed" while another thread writes this list.
+        """
+
+    def mean(self) -> Vec3d:
+        """`sum()` with each component divided by the length (three divisions).
+
+            >>> VecList([Vec3d(1, 2, 3), Vec3d(0.5, -1, 0)]).mean()
+            Vec3d(0.75, 0.5, 1.5)
+
+        Raises:
+            ValueError: the list is empty ("the list is empty").
+            RuntimeError: "Already mutably borrowed" while another thread writes this list.
+        """
+
+    def bounds(self) -> tuple[Vec3d, Vec3d]:
+        """The component-wise least and greatest values, as a new pair (least, greatest).
+
+        -0.0 counts below 0.0. A NaN in a component makes that component of both results NaN
+        (the first NaN of that component, in index order), as numpy's `min` and `max` do.
+
+            >>> VecList([Vec3d(1, -2, 0), Vec3d(-1, 5, -0.0)]).bounds()
+            (Vec3d(-1, -2, -0), Vec3d(1, 5, 0))
+
+        Raises:
+            ValueError: the list is empty ("the list is empty").
+            RuntimeError: "Already mutably borrowed" while another thread writes this list.
+        """
+
+    def take(self, indices: collections.abc.Sequence[int] | collections.abc.Buffer) -> VecList:
+        """A new list of the elements at `indices`, in that order; repeats are allowed.
+
+            >>> VecList([Vec3d(0, 0, 0), Vec3d(1, 1, 1), Vec3d(2, 2, 2)]).take([2, 0, 2])
+            [Vec3d(2, 2, 2)
+            Vec3d(0, 0, 0)
+            Vec3d(2, 2, 2)]
+
+        Args:
+            indices: a sequence of int (anything with `__index__`), or a one-dimensional buffer of
+                signed or unsigned integers of 1, 2, 4 or 8 bytes in this machine's byte order (a
+                numpy array, an `array.array`, a memoryview, a ctypes array), read in place with
+                any stride.
+
+        Raises:
+            IndexError: an index is negative or not below the length; the first such index is
+                named ("index 5 is out of range for a list of 3 elements").
+            TypeError: `indices` is neither, or holds something else ("argument 'indices': ...").
+            ValueError: a buffer of more than one dimension ("argument 'indices': expected a
+                one-dimensional buffer, got shape (2, 2)").
+            RuntimeError: "Already mutably borrowed" while another thread writes this list.
+        """
+
+    def take_triangles(
+        self, faces: collections.abc.Sequence[collections.abc.Sequence[int]] | collections.abc.Buffer
+    ) -> tuple[VecList, VecList, VecList]:
+        """The first, second and third corners of every face, as three new lists.
+
+        Per-face normals are then the cross products of two edge lists:
+
+            >>> vertices = VecList([Vec3d(0, 0, 0), Vec3d(1, 0, 0), Vec3d(0, 1, 0)])
+            >>> a, b, c = vertices.take_triangles([[0, 1, 2], [0, 2, 1]])
+            >>> b.sub_elementwise(a).cross_elementwise(c.sub_elementwise(a))
+            [Vec3d(0, 0, 1)
+            Vec3d(0, 0, -1)]
+
+        Args:
+            faces: an (m, 3) buffer of integers (any stride), or a sequence of m sequences of
+                three ints.
+
+        Raises:
+            IndexError: as for `take`.
+            TypeError, ValueError: `faces` is not of that form ("argument 'faces': ...").
+            RuntimeError: "Already mutably borrowed" while another thread writes this list.
+        """
+
+    def select(self, mask: collections.abc.Sequence[bool] | collections.abc.Buffer) -> VecList:
+        """A new list of the elements whose `mask` entry is true, in order.
+
+            >>> VecList([Vec3d(0, 0, 0), Vec3d(1, 1, 1), Vec3d(2, 2, 2)]).select([True, False, True])
+            [Vec3d(0, 0, 0)
+            Vec3d(2, 2, 2)]
+
+        Args:
+            mask: a sequence of bool, or a one-dimensional buffer of bools or integers (non-zero is
+                true), one entry per element.
+
+        Raises:
+            ValueError: the lengths differ ("the lengths differ: this list has 3 elements, mask
+                has 1").
+            TypeError: an entry is not a bool, or the buffer holds other numbers
+                ("argument 'mask': ...").
+            RuntimeError: "Already mutably borrowed" while another thread writes this list.
+        """
+
+    def scaled_elementwise(self, factors: collections.abc.Sequence[float] | collections.abc.Buffer) -> VecList:
+        """A new list whose element i is `self[i] * factors[i]`, with the bits of Vec3d's `*`.
+
+            >>> VecList([Vec3d(1, 2, 3), Vec3d(0.5, -1, 0)]).scaled_elementwise([2, -1])
+            [Vec3d(2, 4, 6)
+            Vec3d(-0.5, 1, -0)]
+
+        Args:
+            factors: a sequence of floats (anything `float()` accepts), or a one-dimensional buffer
+                of float64, float32 or integers, one factor per element.
+
+        Raises:
+            ValueError: the lengths differ ("the lengths differ: this list has 2 elements,
+                factors has 1").
+            TypeError: a factor is not a number ("argument 'factors': ...").
+            RuntimeError: "Already mutably borrowed" while another thread writes this list.
+        """
+
+    def distance_to_plane_array(self, plane: geometry.Plane) -> memoryview:
+        """`plane.distance_to_point(p)` for every element p, as a buffer like `dot_array`'s.
+
+            >>> points = VecList([Vec3d(0, 0, 3), Vec3d(0, 0, -1)])
+            >>> points.distance_to_plane_array(geometry.Plane(Vec3d(0, 0, 1), 1)).tolist()
+            [2.0, 2.0]
+
+        Raises:
+            TypeError: `plane` is not a Plane ("argument 'plane': ...").
+            RuntimeError: "Already mutably borrowed" while another thread writes this list.
+        """
+
+    def signed_distance_to_plane_array(self, plane: geometry.Plane) -> memoryview:
+        """`plane.distance + plane.normal.dot(p)` for every element p: the distance with its sign.
+
+        The same sum as `distance_to_plane_array` without the absolute value, positive on the
+        side the normal points to.
+
+            >>> points = VecList([Vec3d(0, 0, 3), Vec3d(0, 0, -1)])
+            >>> points.signed_distance_to_plane_array(geometry.Plane(Vec3d(0, 0, 1), 1)).tolist()
+            [2.0, -2.0]
+
+        Raises:
+            TypeError: `plane` is not a Plane ("argument 'plane': ...").
+            RuntimeError: "Already mutably borrowed" while another thread writes this list.
+        """
+
     def __array__(self, dtype: Any = None, copy: bool | None = None) -> Any:
         """numpy's conversion, the same read-only view as the buffer export.
 
@@ -1076,16 +1227,38 @@ class VecList:
         """An iterator over a copy of the elements, taken now: later changes do not reach it."""
 
     def __add__(self, other: Vec3d) -> VecList:
-        """A new list of every element plus the vector `other`; anything but a Vec3d raises TypeError."""
+        """A new list of every element plus the vector `other`.
+
+        The list takes only a Vec3d; with anything else Python asks the other operand, and
+        raises TypeError when that refuses too. A numpy array does not refuse: it reads the list
+        as an (n, 3) array, so `points + np.array([1., 2., 3.])` is an ndarray, not a VecList.
+
+            >>> import numpy as np
+            >>> (VecList([Vec3d(1, 2, 3)]) + np.array([1.0, 2.0, 3.0])).tolist()
+            [[2.0, 4.0, 6.0]]
+        """
 
     def __sub__(self, other: Vec3d) -> VecList:
-        """A new list of every element minus the vector `other`; anything but a Vec3d raises TypeError."""
+        """A new list of every element minus the vector `other`.
+
+        The list takes only a Vec3d; with anything else Python asks the other operand, and
+        raises TypeError when that refuses too. A numpy array answers with an ndarray.
+        """
 
     def __mul__(self, rhs: float) -> VecList:
         """A new list of every element times a number (anything convertible to a float)."""
 
     def __rmul__(self, lhs: float) -> VecList:
-        """A new list of every element times a number: `2 * points` equals `points * 2`."""
+        """A new list of every element times a number: `2 * points` equals `points * 2`.
+
+        Python asks the left operand first: a numpy scalar on the left answers itself and reads
+        the list as an array, so `np.float64(2) * points` is an ndarray (`points * np.float64(2)`
+        is a VecList).
+
+            >>> import numpy as np
+            >>> type(np.float64(2) * VecList([Vec3d(1, 2, 3)])).__name__, VecList([Vec3d(1, 2, 3)]) * np.float64(2)
+            ('ndarray', [Vec3d(2, 4, 6)])
+        """
 
     def __truediv__(self, rhs: float) -> VecList:
         """A new list of every element divided by a number, component by component, unguarded."""

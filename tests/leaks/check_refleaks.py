@@ -168,6 +168,12 @@ SAMPLES: dict[str, Callable[[], object]] = {
     # __array__(dtype, copy): numpy's defaults
     "Any": lambda: None,
     "bool|None": lambda: None,
+    # index, mask and factor arguments, for the three-element sample list
+    "Sequence[int]|Buffer": lambda: array.array("q", [2, 0, 2, 1]),
+    "Sequence[Sequence[int]]|Buffer": lambda: [[0, 1, 2], (2, 1, 0)],
+    "Sequence[bool]|Buffer": lambda: [True, False, True],
+    "Sequence[float]|Buffer": lambda: array.array("f", [1.5, -2.0, 0.25]),
+    "geometry.Plane": lambda: Plane(Vec3d(0, 0, 1), -1.0),
 }
 
 REFUSED: dict[str, list[Callable[[], object]]] = {
@@ -186,6 +192,17 @@ REFUSED: dict[str, list[Callable[[], object]]] = {
     "bool|None": [lambda: "yes", lambda: 2.5],
     "Buffer": [lambda: [[1.0, 2.0, 3.0]], lambda: b"x" * 24, lambda: array.array("d", [1, 2, 3, 4]),
                lambda: array.array("f", [1, 2, 3]), lambda: None],
+    "Sequence[int]|Buffer": [lambda: [0, 3], lambda: [-1], lambda: [0, 2**70], lambda: [1.0], lambda: [0, FailingIndex()],
+                             lambda: array.array("q", [0, 9]), lambda: array.array("d", [0.0]),
+                             lambda: memoryview(array.array("h", [0, 1] * 2)).cast("B").cast("h", [2, 2]),
+                             lambda: {1}, lambda: None],
+    "Sequence[Sequence[int]]|Buffer": [lambda: [[0, 1]], lambda: [[0, 1, 5]], lambda: [[0, 1, 2], 5],
+                                       lambda: [[0, 1, FailingIndex()]], lambda: array.array("q", [0, 1, 2]),
+                                       lambda: [FailingSequence()], lambda: None],
+    "Sequence[bool]|Buffer": [lambda: [True], lambda: [1, 0, 1], lambda: array.array("d", [1, 2, 3]),
+                              lambda: bytearray(2), lambda: None],
+    "Sequence[float]|Buffer": [lambda: [1.0], lambda: [1.0, FailingFloat(), 2.0], lambda: ["a", "b", "c"],
+                               lambda: array.array("u", "abc"), lambda: None],
 }
 # None, small ints and interned strings are immortal, so a reference kept to one of them is not
 # counted: every list of refused values also holds objects that are counted.
@@ -509,7 +526,10 @@ def batch_operations(items: VecList, other: Vec3d) -> list[object]:
             items.distance_squared_array(other), items.magnitude_array(), items.is_unit_array(),
             items.add_elementwise(items), items.sub_elementwise(items), items.cross_elementwise(items),
             items.dot_elementwise(items), items.distance_to_elementwise(items),
-            items.distance_squared_elementwise(items), items.rotate(Quat(0.5, 0.5, 0.5, 0.5))]
+            items.distance_squared_elementwise(items), items.sum(), items.take(array.array("l", range(len(items)))),
+            items.take_triangles([[i, 0, i] for i in range(len(items))]), items.select([True] * len(items)),
+            items.scaled_elementwise([0.5] * len(items)), items.distance_to_plane_array(Plane(other, 1.0)),
+            items.signed_distance_to_plane_array(Plane(other, 1.0)), items.rotate(Quat(0.5, 0.5, 0.5, 0.5))]
 
 
 def explicit_cases() -> list[Case]:
@@ -581,6 +601,8 @@ def explicit_cases() -> list[Case]:
         ("__array__ while a view is alive", lambda: ((v := VecList(three_vectors())), (m := memoryview(v)),
                                                      v.__array__())),
         ("from_array(4 doubles) ValueError", lambda: VecList.from_array(array.array("d", [1, 2, 3, 4]))),
+        ("mean and bounds of an empty list ValueError", lambda: (VecList.empty().mean(), VecList.empty().bounds())),
+        ("take of a late bad index IndexError", lambda: VecList(three_vectors() * 3000).take(list(range(9000)) + [9000])),
         ("Fortran-order buffer request BufferError",
          lambda: VecList(three_vectors()).__buffer__(inspect.BufferFlags.F_CONTIGUOUS)),
         ("live view blocks append", lambda: ((v := VecList(three_vectors())), (m := memoryview(v)),

@@ -7,6 +7,7 @@ too. A misuse carries a `type: ignore[code]`: both checkers report an ignore tha
 the stubs stop rejecting the misuse.
 """
 
+import array
 from collections.abc import Iterator
 from typing import assert_type
 
@@ -115,6 +116,16 @@ except TypeError:
     pass
 else:
     raise AssertionError("VecList.add_elementwise(Vec3d) was accepted")
+
+# reductions, selection and per-point operations, with sequences and buffers as arguments
+assert_type(points.sum(), quorvane.Vec3d)
+assert_type(points.bounds(), tuple[quorvane.Vec3d, quorvane.Vec3d])
+assert_type(points.take([1, 0]), quorvane.VecList)
+assert_type(points.take(array.array("q", [1])), quorvane.VecList)
+assert_type(points.take_triangles([(0, 1, 1)]), tuple[quorvane.VecList, quorvane.VecList, quorvane.VecList])
+assert_type(points.select([True, False]), quorvane.VecList)
+assert_type(points.scaled_elementwise([2.0, 0.5]), quorvane.VecList)
+assert_type(points.signed_distance_to_plane_array(geometry.Plane.xy()), memoryview)
 
 # the submodule is an attribute of the module
 assert_type(geometry.__name__, str)

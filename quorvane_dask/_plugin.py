@@ -1,0 +1,41 @@
+# mypy: disallow-subclassing-any=False
+"""Running install() in every process of a Dask cluster, including workers that start later."""
+
+from __future__ import annotations
+
+from typing import Any
+
+from quorvane_dask._install import install
+from quorvane_dask._modules import imported
+
+# The bases come from distributed, used untyped (see _modules).
+WorkerPlugin: Any = imported("distributed").WorkerPlugin
+SchedulerPlugin: Any = imported("distributed").SchedulerPlugin
+
+
+class QuorvanePlugin(WorkerPlugin):
+    """A worker plugin that calls quorvane_dask.install() on every worker it reaches. Registered
+    with a client, it is also run by every worker that joins the cluster afterwards."""
+
+    name = "quorvane-dask-install"
+
+    def setup(self, worker: Any) -> None:
+        install()
+
+
+class QuorvaneSchedulerPlugin(SchedulerPlugin):
+    """The same for the scheduler, which unpickles the task graphs it is sent."""
+
+    name = "quorvane-dask-install"
+
+    async def start(self, scheduler: Any) -> None:
+        install()
+
+
+def connect(client: Any) -> Any:
+    """Calls install() here, on the scheduler and on every worker, present and future; returns
+    the client."""
+    install()
+    client.register_plugin(QuorvaneSchedulerPlugin())
+    client.register_plugin(QuorvanePlugin())
+    return client
