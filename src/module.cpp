@@ -1,5 +1,6 @@
-// The module quorvane: its initialisation export, its execution step and the geometry
-// submodule, which is created once per process and reached as an attribute only.
+// The module quorvane: its initialisation export, its execution step and its submodules, each
+// created once per process: geometry, reached as an attribute only, and spatial, which is also
+// entered into sys.modules so that it can be imported by its own name.
 #include <Python.h>
 
 #include "src/angle.hpp"
@@ -9,6 +10,7 @@
 #include "src/frame/results.hpp"
 #include "src/geometry/members.hpp"
 #include "src/quat.hpp"
+#include "src/spatial/submodule.hpp"
 #include "src/vec3d.hpp"
 #include "src/vec_list/vec_list.hpp"
 
@@ -47,26 +49,35 @@ void refuse_sub_interpreters() {
 
 frame::OnceCell<PyObject> types_module;
 frame::OnceCell<PyObject> geometry_module;
+frame::OnceCell<PyObject> spatial_module;
 
-PyObject* create_geometry() {
+PyObject* create_submodule(PyModuleDef& definition) {
     PyObject* types = types_module.get_or_create([] { return PyImport_ImportModule("types"); });
     if (!types) return nullptr;
     frame::Owned namespace_type(PyObject_GetAttrString(types, "SimpleNamespace"));
     if (!namespace_type.get()) return nullptr;
     frame::Owned arguments(PyTuple_New(0));
-    frame::Owned keywords(Py_BuildValue("{s:s}", "name", geometry_definition.m_name));
+    frame::Owned keywords(Py_BuildValue("{s:s}", "name", definition.m_name));
     if (!arguments.get() || !keywords.get()) return nullptr;
     frame::Owned spec(PyObject_Call(namespace_type.get(), arguments.get(), keywords.get()));
     if (!spec.get()) return nullptr;
-    frame::Owned submodule(PyModule_FromDefAndSpec(&geometry_definition, spec.get()));
+    frame::Owned submodule(PyModule_FromDefAndSpec(&definition, spec.get()));
     if (!submodule.get()) return nullptr;
-    if (PyModule_ExecDef(submodule.get(), &geometry_definition) < 0) return nullptr;
+    if (PyModule_ExecDef(submodule.get(), &definition) < 0) return nullptr;
     return submodule.release();
 }
 
 void add_geometry(PyObject* module) {
-    PyObject* submodule = frame::check(geometry_module.get_or_create(create_geometry));
+    PyObject* submodule =
+        frame::check(geometry_module.get_or_create([] { return create_submodule(geometry_definition); }));
     frame::add_name(module, "geometry", submodule);
+}
+
+// Not in quorvane's __all__, which lists what the module has always had.
+void add_spatial(PyObject* module) {
+    PyObject* submodule =
+        frame::check(spatial_module.get_or_create([] { return create_submodule(spatial_definition()); }));
+    frame::add_importable_submodule(module, "spatial", submodule);
 }
 
 int execute(PyObject* module) noexcept {
@@ -78,6 +89,7 @@ int execute(PyObject* module) noexcept {
         frame::add_class<binding::VecListValue>(module);
         frame::add_class<core::Vec3d>(module);
         add_geometry(module);
+        add_spatial(module);
         return 0;
     });
 }

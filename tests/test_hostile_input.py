@@ -34,6 +34,7 @@ from hypothesis import HealthCheck, given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
 
 from quorvane import AngleDegrees, AngleRadians, Quat, Vec3d, VecList, geometry  # noqa: E402
+from quorvane.spatial import KdTree  # noqa: E402
 
 Circle, Plane = geometry.Circle, geometry.Plane
 
@@ -205,6 +206,7 @@ _VALUES: dict[type, st.SearchStrategy[Any]] = {
     Plane: st.builds(Plane, small_vec3d_values(), st.integers(-3, 3).map(float)),
     Circle: st.builds(Circle, small_vec3d_values(), st.integers(-3, 3).map(float), small_vec3d_values()),
     VecList: st.lists(vec3d_values(), max_size=6).map(VecList),
+    KdTree: st.lists(small_vec3d_values(), max_size=6).map(lambda points: KdTree(VecList(points))),
 }
 # Strategies are built once; each lookup hands out the same one.
 VALUES: dict[type, Callable[[], st.SearchStrategy[Any]]] = {cls: (lambda s=s: s) for cls, s in _VALUES.items()}
@@ -307,6 +309,8 @@ def stored(obj: Any) -> Any:
     """Everything an object holds, exactly: its pickled state is its raw doubles."""
     if isinstance(obj, (Vec3d, Quat, AngleRadians, AngleDegrees, Plane, Circle, VecList)):
         return (type(obj).__name__, bytes(obj.__reduce_ex__(2)[2]))
+    if isinstance(obj, KdTree):  # a tree is its points
+        return ("KdTree", stored(obj.points()))
     if isinstance(obj, float):
         return ("float", bits(obj))
     if isinstance(obj, (list, tuple)):
@@ -424,10 +428,17 @@ def members() -> list[Member]:
         Member("VecList.minimum_distance_to", VecList, "minimum_distance_to", (V, I)),
         Member("VecList.distance_to_plane_array", VecList, "distance_to_plane_array", (Plane,)),
         Member("VecList.signed_distance_to_plane_array", VecList, "signed_distance_to_plane_array", (Plane,)),
+        Member("KdTree()", None, KdTree, (VecList,)),
+        Member("KdTree.nearest", KdTree, "nearest", (V,)),
+        Member("KdTree.nearest_array", KdTree, "nearest_array", (VecList,)),
+        Member("KdTree.k_nearest", KdTree, "k_nearest", (V, I)),
+        Member("KdTree.k_nearest_array", KdTree, "k_nearest_array", (VecList, I)),
+        Member("KdTree.within", KdTree, "within", (V, F)),
+        Member("KdTree.count_within_array", KdTree, "count_within_array", (VecList, F)),
     ]
     # The class call and __new__ take different paths in (vectorcall, and a tuple with a dict).
     for cls, kinds in ((Vec3d, (F, F, F)), (AngleRadians, (F,)), (Quat, (F, F, F, F)), (Circle, (V, F, V)),
-                       (Plane, (V, F))):
+                       (Plane, (V, F)), (KdTree, (VecList,))):
         table.append(Member(f"{cls.__name__}.__new__", None, _new_of(cls), kinds, signature_of=cls))
     for method in ("dot", "cross", "distance_to", "distance_squared", "project_onto_plane", "angle_to"):
         table.append(Member(f"Vec3d.{method}", V, method, (V,)))

@@ -19,7 +19,7 @@ from typing import Any
 import pytest
 
 import quorvane
-from quorvane import AngleDegrees, AngleRadians, Quat, Vec3d, VecList, geometry
+from quorvane import AngleDegrees, AngleRadians, Quat, Vec3d, VecList, geometry, spatial
 
 
 def stub_folder() -> Path:
@@ -60,7 +60,7 @@ def parsed(stub: Path) -> ast.Module:
 
 
 def test_every_stub_file_is_found() -> None:
-    assert [stub.name for stub in STUB_FILES] == ["__init__.pyi", "geometry.pyi"]
+    assert [stub.name for stub in STUB_FILES] == ["__init__.pyi", "geometry.pyi", "spatial.pyi"]
 
 
 @pytest.mark.parametrize("stub", STUB_FILES, ids=[stub.name for stub in STUB_FILES])
@@ -85,7 +85,8 @@ IMPORTED = re.compile(r"^\s*>>> (?:import|from) (\w+)", re.MULTILINE)
 
 # The names an example may use without importing them, as if written inside the module.
 EXAMPLE_NAMES = {**{name: getattr(quorvane, name) for name in quorvane.__all__},
-                 **{name: getattr(geometry, name) for name in geometry.__all__}}
+                 **{name: getattr(geometry, name) for name in geometry.__all__},
+                 **{name: getattr(spatial, name) for name in spatial.__all__}}
 
 
 @pytest.mark.parametrize(("label", "docstring", "line"), list(docstring_examples()))
@@ -109,6 +110,7 @@ SAMPLES: dict[str, Callable[[], tuple[Any, Any]]] = {
     "Vec3d": lambda: (Vec3d(1, 2, 3), Vec3d(4, 5, 6)),
     "Circle": lambda: (geometry.Circle.none(), geometry.Circle(Vec3d(0, 0, 0), 1, Vec3d(0, 0, 1))),
     "Plane": lambda: (geometry.Plane.xy(), geometry.Plane.xz()),
+    "KdTree": lambda: (spatial.KdTree(VecList([])), spatial.KdTree(VecList([Vec3d(1, 2, 3)]))),
 }
 ORDERINGS = {"__lt__": operator.lt, "__le__": operator.le, "__gt__": operator.gt, "__ge__": operator.ge}
 
@@ -143,7 +145,7 @@ def test_orderings_are_declared_exactly_where_they_work() -> None:
 def declared_members() -> Iterator[tuple[str, Any, ast.FunctionDef]]:
     """(qualified name, run-time object, stub definition) of each callable the module declares
     itself, with its text signature: methods, static methods, constructors, module functions."""
-    modules = {"__init__.pyi": quorvane, "geometry.pyi": geometry}
+    modules = {"__init__.pyi": quorvane, "geometry.pyi": geometry, "spatial.pyi": spatial}
     for stub in STUB_FILES:
         module = modules[stub.name]
         for node in parsed(stub).body:

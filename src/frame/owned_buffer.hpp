@@ -23,10 +23,11 @@ struct OwnedStorage {
     virtual ~OwnedStorage() = default;
 };
 
-// A new memoryview of `count` items of `item_size` bytes at `data`, one-dimensional and
-// C-contiguous, in the struct format `format`, owning `storage`.
+// A new memoryview of `count` items of `item_size` bytes at `data`, C-contiguous, in the struct
+// format `format`, owning `storage`: one-dimensional when `columns` is 0, else of shape
+// (count / columns, columns), the items stored row after row.
 PyObject* memoryview_owning(std::unique_ptr<OwnedStorage> storage, void* data, std::size_t count,
-                            std::size_t item_size, const char* format);
+                            std::size_t item_size, const char* format, std::size_t columns = 0);
 
 template <class Item>
 constexpr const char* buffer_format();
@@ -35,12 +36,16 @@ constexpr const char* buffer_format<double>() { return "d"; }
 // A truth value: one byte holding 0 or 1.
 template <>
 constexpr const char* buffer_format<std::uint8_t>() { return "?"; }
+template <>
+constexpr const char* buffer_format<std::int64_t>() { return "q"; }
 
 // A result returned as such a memoryview: `Array` is a contiguous container (a std::vector
-// with any allocator) of doubles or truth bytes.
+// with any allocator) of doubles, truth bytes or 64-bit integers; `columns` (at least 1) makes
+// it a table of that many items per row, 0 a one-dimensional view.
 template <class Array>
 struct OwnedBuffer {
     Array items;
+    std::size_t columns = 0;
 
     PyObject* into_python() && {
         struct Held : OwnedStorage {
@@ -51,7 +56,7 @@ struct OwnedBuffer {
         auto held = std::make_unique<Held>(std::move(items));
         void* data = held->items.data();
         const std::size_t count = held->items.size();
-        return memoryview_owning(std::move(held), data, count, sizeof(Item), buffer_format<Item>());
+        return memoryview_owning(std::move(held), data, count, sizeof(Item), buffer_format<Item>(), columns);
     }
 };
 

@@ -21,6 +21,13 @@ void add_name(PyObject* module, const char* name, PyObject* object) {
     if (PyObject_SetAttr(module, name_text.get(), object) < 0) throw ErrorAlreadySet{};
 }
 
+void add_importable_submodule(PyObject* module, const char* name, PyObject* submodule) {
+    if (PyObject_SetAttrString(module, name, submodule) < 0) throw ErrorAlreadySet{};
+    Owned submodule_name(check(PyModule_GetNameObject(submodule)));
+    PyObject* modules = check(PyImport_GetModuleDict());  // borrowed
+    if (PyDict_SetItem(modules, submodule_name.get(), submodule) < 0) throw ErrorAlreadySet{};
+}
+
 void add_function(PyObject* module, PyMethodDef& definition) {
     Owned module_name(check(PyModule_GetNameObject(module)));
     Owned function(check(PyCMethod_New(&definition, module, module_name.get(), nullptr)));

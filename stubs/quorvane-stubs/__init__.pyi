@@ -24,6 +24,7 @@ import collections.abc
 from typing import Any, ClassVar, final
 
 from . import geometry as geometry
+from . import spatial as spatial
 
 __all__ = ["AngleDegrees", "AngleRadians", "Quat", "VecList", "Vec3d", "geometry"]
 

@@ -5,7 +5,7 @@ Run as a plain script on a debug (--with-pydebug) interpreter, with the module i
     python tests/leaks/check_refleaks.py [--iterations N] [--only SUBSTRING] [--list]
 
 It calls every public callable, property, operator and slot of the module's classes and of
-quorvane.geometry, each in its successful form and in its failing forms (missing, extra, unknown
+quorvane.geometry and quorvane.spatial, each in its successful form and in its failing forms (missing, extra, unknown
 and duplicated arguments, an argument of the wrong type for each parameter in turn, the explicit
 error paths in EXPLICIT_CASES below). Each case runs a warm-up, then N more times; afterwards three
 counts must be back where they were after the warm-up:
@@ -67,6 +67,7 @@ from quorvane import AngleDegrees, AngleRadians, Quat, Vec3d, VecList  # noqa: E
 geometry = quorvane.geometry
 Circle = geometry.Circle
 Plane = geometry.Plane
+spatial = quorvane.spatial
 
 
 # ---- counting ----
@@ -159,6 +160,7 @@ SAMPLES: dict[str, Callable[[], object]] = {
     "Circle": lambda: Circle(Vec3d(0, 0, 0), 1.0, Vec3d(0, 0, 1)),
     "VecList": lambda: VecList(three_vectors()),
     "VecListIterator": lambda: iter(VecList(three_vectors())),
+    "KdTree": lambda: spatial.KdTree(VecList(three_vectors())),
     "Sequence[Vec3d]": three_vectors,
     "Buffer": lambda: array.array("d", [1, 2, 3, 4, 5, 6]),
     "str": lambda: "zyx",
@@ -454,7 +456,7 @@ def generated_cases() -> tuple[list[Case], list[str]]:
     cases: list[Case] = []
     uncovered: list[str] = []
     classes: list[type] = []
-    for module in (quorvane, geometry):
+    for module in (quorvane, geometry, spatial):
         for public in module.__all__:
             value = getattr(module, public)
             if isinstance(value, type):

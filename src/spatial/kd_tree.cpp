@@ -1,0 +1,376 @@
+#include "src/spatial/kd_tree.hpp"
+
+#include <cmath>
+
+namespace quorvane::spatial {
+namespace {
+
+constexpr double infinity = std::numeric_limits<double>::infinity();
+
+double coordinate(const Vec3d& v, std::size_t axis) { return axis == 0 ? v.x : axis == 1 ? v.y : v.z; }
+double& coordinate_of(Vec3d& v, std::size_t axis) { return axis == 0 ? v.x : axis == 1 ? v.y : v.z; }
+
+// distance_squared's formula from the query to the query clamped into the box: at most the
+// squared distance of any point in it, as every step rounds monotonically.
+double nearest_in_box_squared(const Vec3d& q, const Vec3d& low, const Vec3d& high) {
+    const Vec3d clamped{std::clamp(q.x, low.x, high.x), std::clamp(q.y, low.y, high.y),
+                        std::clamp(q.z, low.z, high.z)};
+    return core::distance_squared(q, clamped);
+}
+
+// The same formula to the box's farthest corner: at least the squared distance of any point in it.
+double farthest_in_box_squared(const Vec3d& q, const Vec3d& low, const Vec3d& high) {
+    const auto reach = [](double query, double lo, double hi) {
+        return std::max(std::fabs(query - lo), std::fabs(query - hi));
+    };
+    const double x = reach(q.x, low.x, high.x);
+    const double y = reach(q.y, low.y, high.y);
+    const double z = reach(q.z, low.z, high.z);
+    return (x * x + y * y) + z * z;  // core::dot's order
+}
+
+// Ordered by distance, then original index: a heap of these keeps the worst on top.
+bool closer(const Neighbour& a, const Neighbour& b) {
+    return a.distance < b.distance || (a.distance == b.distance && a.index < b.index);
+}
+
+// Puts the k-th smallest of items[left .. right] (inclusive, by `key`) at k, with none larger
+// before it and none smaller after it: Floyd and Rivest's selection, which first narrows the
+// search to a window around k found from a small sample, and so compares each item about 1.5
+// times where a median-of-three selection compares it about 3 times.
+template <double Vec3d::*Key, class Item>
+void select_kth(Item* items, std::ptrdiff_t left, std::ptrdiff_t right, std::ptrdiff_t k) {
+    const auto key = [items](std::ptrdiff_t i) { return items[i].point.*Key; };
+    while (right > left) {
+        if (right - left > 600) {
+            const double n = static_cast<double>(right - left + 1);
+            const double i = static_cast<double>(k - left + 1);
+            const double z = std::log(n);
+            const double s = 0.5 * std::exp(2.0 * z / 3.0);
+            const double sd = 0.5 * std::sqrt(z * s * (n - s) / n) * (i < n / 2.0 ? -1.0 : 1.0);
+            const auto new_left = std::max(left, static_cast<std::ptrdiff_t>(static_cast<double>(k) - i * s / n + sd));
+            const auto new_right =
+                std::min(right, static_cast<std::ptrdiff_t>(static_cast<double>(k) + (n - i) * s / n + sd));
+            select_kth<Key>(items, new_left, new_right, k);
+        }
+        const double t = key(k);
+        std::ptrdiff_t i = left;
+        std::ptrdiff_t j = right;
+        std::swap(items[left], items[k]);
+        if (key(right) > t) std::swap(items[right], items[left]);
+        while (i < j) {
+            std::swap(items[i], items[j]);
+            ++i;
+            --j;
+            while (key(i) < t) ++i;
+            while (key(j) > t) --j;
+        }
+        if (key(left) == t) {
+            std::swap(items[left], items[j]);
+        } else {
+            ++j;
+            std::swap(items[j], items[right]);
+        }
+        if (j <= k) left = j + 1;
+        if (k <= j) right = j - 1;
+    }
+}
+
+}  // namespace
+
+double largest_square_within(double distance) {
+    if (distance == infinity) return infinity;
+    // sqrt is correctly rounded, so distance * distance is within an ulp or two of the answer.
+    double square = distance * distance;
+    while (std::sqrt(square) > distance) square = std::nextafter(square, 0.0);
+    for (double up = std::nextafter(square, infinity); std::sqrt(up) <= distance;
+         up = std::nextafter(square, infinity)) {
+        square = up;
+    }
+    return square;
+}
+
+std::optional<std::size_t> first_non_finite(std::span<const Vec3d> points) {
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const Vec3d& p = points[i];
+        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) return i;
+    }
+    return std::nullopt;
+}
+
+std::size_t KdTree::depth_for(std::size_t count) {
+    std::size_t depth = 0;
+    // Halving leaves ceil(count / 2^depth) points in the largest node of a level.
+    while (((count - 1) >> depth) + 1 > leaf_capacity) ++depth;
+    return depth;
+}
+
+KdTree::Box KdTree::bounding_box(std::span<const Vec3d> points) {
+    Box box{points[0], points[0]};
+    for (const Vec3d& p : points) {
+        box.low = {std::min(box.low.x, p.x), std::min(box.low.y, p.y), std::min(box.low.z, p.z)};
+        box.high = {std::max(box.high.x, p.x), std::max(box.high.y, p.y), std::max(box.high.z, p.z)};
+    }
+    return box;
+}
+
+std::pair<KdTree::Box, KdTree::Box> KdTree::split_node(std::span<Item> items, const Pending& node) {
+    // The widest side of the box (the first of equal ones); its extent may overflow to
+    // infinity for huge coordinates, which still compares as widest.
+    std::size_t axis = 0;
+    double widest = -1.0;
+    for (std::size_t a = 0; a < 3; ++a) {
+        const double extent = coordinate(node.box.high, a) - coordinate(node.box.low, a);
+        if (extent > widest) {
+            widest = extent;
+            axis = a;
+        }
+    }
+    const std::size_t middle = node.begin + (node.end - node.begin) / 2;
+    const auto first = static_cast<std::ptrdiff_t>(node.begin);
+    const auto last = static_cast<std::ptrdiff_t>(node.end) - 1;
+    const auto nth = static_cast<std::ptrdiff_t>(middle);
+    // One selection per axis, so that its inner loops do not branch on the axis.
+    switch (axis) {
+    case 0: select_kth<&Vec3d::x>(items.data(), first, last, nth); break;
+    case 1: select_kth<&Vec3d::y>(items.data(), first, last, nth); break;
+    default: select_kth<&Vec3d::z>(items.data(), first, last, nth); break;
+    }
+    const double split = coordinate(items[middle].point, axis);
+    splits_[node.node] = split;
+    axes_[node.node] = static_cast<std::uint8_t>(axis);
+    Box left = node.box;
+    Box right = node.box;
+    coordinate_of(left.high, axis) = split;
+    coordinate_of(right.low, axis) = split;
+    return {left, right};
+}
+
+void KdTree::build_subtree(std::span<Item> items, const Pending& node, std::size_t level) {
+    if (level == depth_) return;
+    const auto [left, right] = split_node(items, node);
+    const std::size_t middle = node.begin + (node.end - node.begin) / 2;
+    build_subtree(items, {2 * node.node + 1, node.begin, middle, left}, level + 1);
+    build_subtree(items, {2 * node.node + 2, middle, node.end, right}, level + 1);
+}
+
+std::pair<std::size_t, std::size_t> KdTree::range_of(std::size_t node, std::size_t level) const {
+    std::size_t begin = 0;
+    std::size_t end = points_.size();
+    const std::size_t position = node - ((std::size_t{1} << level) - 1);
+    for (std::size_t bit = level; bit-- > 0;) {
+        const std::size_t middle = begin + (end - begin) / 2;
+        if ((position >> bit) & 1) {
+            begin = middle;
+        } else {
+            end = middle;
+        }
+    }
+    return {begin, end};
+}
+
+void KdTree::fit_box(std::size_t node) {
+    const auto [begin, end] = range_of(node, boxed_levels_ - 1);
+    node_boxes_[node] = bounding_box(std::span<const Vec3d>(points_).subspan(begin, end - begin));
+}
+
+void KdTree::join_upper_boxes() {
+    for (std::size_t node = ((std::size_t{1} << (boxed_levels_ - 1)) - 1); node-- > 0;) {
+        const Box& left = node_boxes_[2 * node + 1];
+        const Box& right = node_boxes_[2 * node + 2];
+        node_boxes_[node] = {{std::min(left.low.x, right.low.x), std::min(left.low.y, right.low.y),
+                              std::min(left.low.z, right.low.z)},
+                             {std::max(left.high.x, right.high.x), std::max(left.high.y, right.high.y),
+                              std::max(left.high.z, right.high.z)}};
+    }
+}
+
+namespace {
+
+// The bits of a 21-bit number spread to every third position.
+std::uint64_t spread_bits(std::uint64_t v) {
+    v &= 0x1fffff;
+    v = (v | v << 32) & 0x1f00000000ffffULL;
+    v = (v | v << 16) & 0x1f0000ff0000ffULL;
+    v = (v | v << 8) & 0x100f00f00f00f00fULL;
+    v = (v | v << 4) & 0x10c30c30c30c30c3ULL;
+    v = (v | v << 2) & 0x1249249249249249ULL;
+    return v;
+}
+
+// The position of x in [low, high] on a scale of 2^21 steps, clamped.
+std::uint64_t cell(double x, double low, double high) {
+    const double scaled = (x - low) / (high - low) * 2097151.0;
+    if (!(scaled > 0.0)) return 0;  // also a box of no extent (NaN)
+    return scaled >= 2097151.0 ? 2097151 : static_cast<std::uint64_t>(scaled);
+}
+
+}  // namespace
+
+std::vector<std::size_t> KdTree::query_order(std::span<const Vec3d> queries) const {
+    std::vector<std::pair<std::uint64_t, std::size_t>> keyed(queries.size());
+    for (std::size_t i = 0; i < queries.size(); ++i) {
+        const Vec3d& q = queries[i];
+        const std::uint64_t code = spread_bits(cell(q.x, box_.low.x, box_.high.x)) |
+                                   spread_bits(cell(q.y, box_.low.y, box_.high.y)) << 1 |
+                                   spread_bits(cell(q.z, box_.low.z, box_.high.z)) << 2;
+        keyed[i] = {code, i};
+    }
+    std::sort(keyed.begin(), keyed.end());
+    std::vector<std::size_t> order(queries.size());
+    for (std::size_t i = 0; i < keyed.size(); ++i) order[i] = keyed[i].second;
+    return order;
+}
+
+KdTree::Layout KdTree::layout() const {
+    return {points_.data(), original_.data(), splits_.data(), axes_.data(), depth_,
+            reinterpret_cast<const Vec3d*>(node_boxes_.data()), node_boxes_.size()};
+}
+
+void KdTree::copy_points_in_original_order(std::span<Vec3d> out, std::size_t begin, std::size_t end) const {
+    for (std::size_t i = begin; i < end; ++i) out[original_[i]] = points_[i];
+}
+
+// ---- searches ------------------------------------------------------------------------------
+
+namespace {
+
+// A search walks the nodes whose box may hold a point within its `limit` (a squared distance,
+// which only shrinks), the side of each split that holds the query first.
+template <class Search>
+void walk(const KdTree::Layout& tree, Search& search, std::size_t node, std::size_t level, std::size_t begin,
+          std::size_t end, Vec3d low, Vec3d high) {
+    if (node < tree.boxed_nodes) {
+        // Both boxes hold every point of the node, and so does their intersection.
+        const Vec3d& fit_low = tree.boxes[2 * node];
+        const Vec3d& fit_high = tree.boxes[2 * node + 1];
+        low = {std::max(low.x, fit_low.x), std::max(low.y, fit_low.y), std::max(low.z, fit_low.z)};
+        high = {std::min(high.x, fit_high.x), std::min(high.y, fit_high.y), std::min(high.z, fit_high.z)};
+    }
+    if (nearest_in_box_squared(search.query, low, high) > search.limit) return;
+    if constexpr (Search::takes_whole_nodes) {
+        if (farthest_in_box_squared(search.query, low, high) <= search.limit) {
+            search.take_all(begin, end);
+            return;
+        }
+    }
+    if (level == tree.depth) {
+        for (std::size_t i = begin; i < end; ++i) {
+            const double squared = core::distance_squared(search.query, tree.points[i]);
+            if (squared <= search.limit) search.take(i, squared);
+        }
+        return;
+    }
+    const std::size_t middle = begin + (end - begin) / 2;
+    const std::size_t axis = tree.axes[node];
+    const double split = tree.splits[node];
+    Vec3d left_high = high;
+    coordinate_of(left_high, axis) = split;
+    Vec3d right_low = low;
+    coordinate_of(right_low, axis) = split;
+    if (coordinate(search.query, axis) < split) {
+        walk(tree, search, 2 * node + 1, level + 1, begin, middle, low, left_high);
+        walk(tree, search, 2 * node + 2, level + 1, middle, end, right_low, high);
+    } else {
+        walk(tree, search, 2 * node + 2, level + 1, middle, end, right_low, high);
+        walk(tree, search, 2 * node + 1, level + 1, begin, middle, low, left_high);
+    }
+}
+
+struct NearestSearch {
+    static constexpr bool takes_whole_nodes = false;
+    Vec3d query;
+    const std::uint32_t* original;
+    double limit = infinity;
+    Neighbour best{std::numeric_limits<std::size_t>::max(), infinity};
+
+    void take(std::size_t i, double squared) {
+        const Neighbour candidate{original[i], std::sqrt(squared)};
+        if (!closer(candidate, best)) return;
+        best = candidate;
+        limit = largest_square_within(best.distance);
+    }
+};
+
+// The k best so far form a max-heap in `out`, the worst on top.
+struct KNearestSearch {
+    static constexpr bool takes_whole_nodes = false;
+    Vec3d query;
+    const std::uint32_t* original;
+    std::span<Neighbour> out;
+    std::size_t count = 0;
+    double limit = infinity;
+
+    void take(std::size_t i, double squared) {
+        const Neighbour candidate{original[i], std::sqrt(squared)};
+        if (count < out.size()) {
+            out[count++] = candidate;
+            std::push_heap(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(count), closer);
+        } else if (closer(candidate, out[0])) {
+            std::pop_heap(out.begin(), out.end(), closer);
+            out.back() = candidate;
+            std::push_heap(out.begin(), out.end(), closer);
+        } else {
+            return;
+        }
+        if (count == out.size()) limit = largest_square_within(out[0].distance);
+    }
+};
+
+struct WithinSearch {
+    static constexpr bool takes_whole_nodes = true;
+    Vec3d query;
+    const std::uint32_t* original;
+    double limit;
+    std::vector<std::uint32_t> found;
+
+    void take(std::size_t i, double) { found.push_back(original[i]); }
+    void take_all(std::size_t begin, std::size_t end) { found.insert(found.end(), original + begin, original + end); }
+};
+
+struct CountSearch {
+    static constexpr bool takes_whole_nodes = true;
+    Vec3d query;
+    double limit;
+    std::size_t count = 0;
+
+    void take(std::size_t, double) { ++count; }
+    void take_all(std::size_t begin, std::size_t end) { count += end - begin; }
+};
+
+}  // namespace
+
+Neighbour KdTree::nearest(const Vec3d& query) const {
+    NearestSearch search{query, original_.data()};
+    walk(layout(), search, 0, 0, 0, size(),
+         box_.low, box_.high);
+    return search.best;
+}
+
+void KdTree::k_nearest(const Vec3d& query, std::span<Neighbour> out) const {
+    KNearestSearch search{query, original_.data(), out};
+    walk(layout(), search, 0, 0, 0, size(),
+         box_.low, box_.high);
+    std::sort_heap(out.begin(), out.end(), closer);
+}
+
+std::vector<std::uint32_t> KdTree::within(const Vec3d& query, double radius) const {
+    WithinSearch search{query, original_.data(), largest_square_within(radius), {}};
+    if (!empty()) {
+        walk(layout(), search, 0, 0, 0, size(),
+             box_.low, box_.high);
+    }
+    std::sort(search.found.begin(), search.found.end());
+    return std::move(search.found);
+}
+
+std::size_t KdTree::count_within(const Vec3d& query, double radius) const {
+    CountSearch search{query, largest_square_within(radius)};
+    if (!empty()) {
+        walk(layout(), search, 0, 0, 0, size(),
+             box_.low, box_.high);
+    }
+    return search.count;
+}
+
+}  // namespace quorvane::spatial
