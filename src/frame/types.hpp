@@ -34,7 +34,7 @@ using RowSource = ClassRows (*)();
 
 // One class's type object, created from its spec on first use and kept for the whole process.
 // The method and property tables are put together from the class's row sources, in their
-// order, when the type is created; the spec itself lists neither.
+// order, when the type is created; the PyType_Spec itself lists neither.
 class ClassType {
 public:
     using Finish = void (*)(PyTypeObject*);
