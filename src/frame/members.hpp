@@ -40,7 +40,6 @@
 #include <array>
 #include <cstddef>
 #include <optional>
-#include <string>
 #include <string_view>
 #include <tuple>
 #include <type_traits>
@@ -63,13 +62,35 @@ struct Text {
 
 namespace detail {
 
+// A text put together at compile time. Not std::string: clang cannot evaluate libstdc++'s
+// string in a constant expression, and the sanitizer builds use clang.
+class TextBuilder {
+public:
+    constexpr TextBuilder() = default;
+    constexpr explicit TextBuilder(std::string_view text) { *this += text; }
+    constexpr TextBuilder& operator+=(std::string_view text) {
+        for (char c : text) {
+            if (size_ == capacity) throw "a compile-time text is longer than its builder holds";
+            chars_[size_++] = c;
+        }
+        return *this;
+    }
+    constexpr std::size_t size() const { return size_; }
+    constexpr char operator[](std::size_t i) const { return chars_[i]; }
+
+private:
+    static constexpr std::size_t capacity = 256;
+    char chars_[capacity]{};
+    std::size_t size_ = 0;
+};
+
 // A text computed at compile time (by `Build::text()`), kept as a NUL-terminated constant.
 template <class Build>
 struct StaticText {
     static constexpr std::size_t size = Build::text().size();
     static constexpr std::array<char, size + 1> chars = [] {
         std::array<char, size + 1> out{};
-        const std::string text = Build::text();
+        const TextBuilder text = Build::text();
         for (std::size_t i = 0; i < size; ++i) out[i] = text[i];
         return out;
     }();
@@ -149,7 +170,7 @@ struct Declared {
     static_assert(defaults_last, "parameters with a default come last");
 
     struct NameBuild {
-        static constexpr std::string text() { return std::string(name); }
+        static constexpr TextBuilder text() { return TextBuilder(name); }
     };
     static constexpr const char* name_text = StaticText<NameBuild>::chars.data();
 };
@@ -159,9 +180,9 @@ enum class Receiver { none, self };
 // The text signature: "dot($self, other)\n--\n\n", "zero()\n--\n\n".
 template <Text Signature, Receiver With>
 struct TextSignature {
-    static constexpr std::string text() {
+    static constexpr TextBuilder text() {
         using D = Declared<Signature>;
-        std::string out(D::name);
+        TextBuilder out(D::name);
         out += "(";
         if (With == Receiver::self) out += D::count ? "$self, " : "$self";
         out += D::list;
@@ -213,8 +234,8 @@ template <HasClass Value>
 struct MembersOf {
     template <Text Signature>
     struct CallableText {
-        static constexpr std::string text() {
-            std::string out(Class<Value>::name, detail::length_of(Class<Value>::name));
+        static constexpr detail::TextBuilder text() {
+            detail::TextBuilder out(std::string_view(Class<Value>::name, detail::length_of(Class<Value>::name)));
             out += ".";
             out += detail::Declared<Signature>::name;
             out += "()";
@@ -279,8 +300,8 @@ PyMethodDef module_function() {
     static_assert(detail::optional_where_defaulted<decltype(Function), 0, detail::Declared<Signature>::required>(),
                   "a parameter with a default is taken as a std::optional");
     struct Name {
-        static constexpr std::string text() {
-            std::string out(detail::Declared<Signature>::name);
+        static constexpr detail::TextBuilder text() {
+            detail::TextBuilder out(detail::Declared<Signature>::name);
             out += "()";
             return out;
         }
