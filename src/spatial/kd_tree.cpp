@@ -34,6 +34,86 @@ bool closer(const Neighbour& a, const Neighbour& b) {
     return a.distance < b.distance || (a.distance == b.distance && a.index < b.index);
 }
 
+// Sorts items[left .. right] (at most sort_at_most of them) by `key`, equal keys keeping their
+// order: each item's rank is counted against every other without a branch on the data, then the
+// items are placed by rank. For the few points of the lowest nodes this beats any selection,
+// whose comparisons mispredict about every other time.
+constexpr std::ptrdiff_t sort_at_most = 16;
+
+template <double Vec3d::*Key, class Item>
+void sort_few(Item* items, std::ptrdiff_t left, std::ptrdiff_t right) {
+    const std::ptrdiff_t count = right - left + 1;
+    double keys[sort_at_most];
+    Item sorted[sort_at_most];
+    for (std::ptrdiff_t i = 0; i < count; ++i) keys[i] = items[left + i].point.*Key;
+    for (std::ptrdiff_t i = 0; i < count; ++i) {
+        std::ptrdiff_t rank = 0;
+        for (std::ptrdiff_t j = 0; j < i; ++j) rank += keys[j] <= keys[i];
+        for (std::ptrdiff_t j = i + 1; j < count; ++j) rank += keys[j] < keys[i];
+        sorted[rank] = items[left + i];
+    }
+    std::copy(sorted, sorted + count, items + left);
+}
+
+// With the pivot at items[left], rearranges items[left .. right] so that no key before the
+// returned position is larger than the pivot's, none after it smaller, and the pivot sits at it.
+// Items equal to the pivot are taken as out of place on both sides, so that many equal keys
+// still split near the middle. Blocks of keys are first compared without branching, recording
+// which are out of place, and only those are then swapped: on unordered keys each comparison
+// would otherwise mispredict about every other time.
+template <double Vec3d::*Key, class Item>
+std::ptrdiff_t partition_around(Item* items, std::ptrdiff_t left, std::ptrdiff_t right) {
+    constexpr std::ptrdiff_t block = 64;
+    const auto key = [items](std::ptrdiff_t i) { return items[i].point.*Key; };
+    const double t = key(left);
+    std::ptrdiff_t i = left + 1;  // items before i are at most t
+    std::ptrdiff_t j = right;     // items after j are at least t
+    std::uint8_t low_offsets[block];
+    std::uint8_t high_offsets[block];
+    std::ptrdiff_t low_count = 0;
+    std::ptrdiff_t high_count = 0;
+    std::ptrdiff_t low_start = 0;
+    std::ptrdiff_t high_start = 0;
+    while (j - i + 1 >= 2 * block) {
+        if (low_count == 0) {
+            low_start = 0;
+            for (std::ptrdiff_t c = 0; c < block; ++c) {
+                low_offsets[low_count] = static_cast<std::uint8_t>(c);
+                low_count += !(key(i + c) < t);
+            }
+        }
+        if (high_count == 0) {
+            high_start = 0;
+            for (std::ptrdiff_t c = 0; c < block; ++c) {
+                high_offsets[high_count] = static_cast<std::uint8_t>(c);
+                high_count += !(t < key(j - c));
+            }
+        }
+        const std::ptrdiff_t swaps = std::min(low_count, high_count);
+        for (std::ptrdiff_t s = 0; s < swaps; ++s) {
+            std::swap(items[i + low_offsets[low_start + s]], items[j - high_offsets[high_start + s]]);
+        }
+        low_count -= swaps;
+        high_count -= swaps;
+        low_start += swaps;
+        high_start += swaps;
+        if (low_count == 0) i += block;
+        if (high_count == 0) j -= block;
+    }
+    // The rest one item at a time (a half-finished block included: its items are re-read).
+    while (true) {
+        while (i <= j && key(i) < t) ++i;
+        while (i <= j && t < key(j)) --j;
+        if (i >= j) break;
+        std::swap(items[i], items[j]);
+        ++i;
+        --j;
+    }
+    // Where both scans stopped on one item (i == j), it equals t and may stay right of the pivot.
+    std::swap(items[left], items[i - 1]);
+    return i - 1;
+}
+
 // Puts the k-th smallest of items[left .. right] (inclusive, by `key`) at k, with none larger
 // before it and none smaller after it: Floyd and Rivest's selection, which first narrows the
 // search to a window around k found from a small sample, and so compares each item about 1.5
@@ -41,7 +121,7 @@ bool closer(const Neighbour& a, const Neighbour& b) {
 template <double Vec3d::*Key, class Item>
 void select_kth(Item* items, std::ptrdiff_t left, std::ptrdiff_t right, std::ptrdiff_t k) {
     const auto key = [items](std::ptrdiff_t i) { return items[i].point.*Key; };
-    while (right > left) {
+    while (right - left >= sort_at_most) {
         if (right - left > 600) {
             const double n = static_cast<double>(right - left + 1);
             const double i = static_cast<double>(k - left + 1);
@@ -52,28 +132,19 @@ void select_kth(Item* items, std::ptrdiff_t left, std::ptrdiff_t right, std::ptr
             const auto new_right =
                 std::min(right, static_cast<std::ptrdiff_t>(static_cast<double>(k) + (n - i) * s / n + sd));
             select_kth<Key>(items, new_left, new_right, k);
-        }
-        const double t = key(k);
-        std::ptrdiff_t i = left;
-        std::ptrdiff_t j = right;
-        std::swap(items[left], items[k]);
-        if (key(right) > t) std::swap(items[right], items[left]);
-        while (i < j) {
-            std::swap(items[i], items[j]);
-            ++i;
-            --j;
-            while (key(i) < t) ++i;
-            while (key(j) > t) --j;
-        }
-        if (key(left) == t) {
-            std::swap(items[left], items[j]);
         } else {
-            ++j;
-            std::swap(items[j], items[right]);
+            // Without a sample, the median of three keys is a far likelier pivot near k than
+            // the key at k alone.
+            if (key(left) > key(right)) std::swap(items[left], items[right]);
+            if (key(k) < key(left)) std::swap(items[k], items[left]);
+            if (key(k) > key(right)) std::swap(items[k], items[right]);
         }
+        std::swap(items[left], items[k]);
+        const std::ptrdiff_t j = partition_around<Key>(items, left, right);
         if (j <= k) left = j + 1;
         if (k <= j) right = j - 1;
     }
+    if (right > left) sort_few<Key>(items, left, right);
 }
 
 }  // namespace
