@@ -63,7 +63,7 @@ void sort_few(Item* items, std::ptrdiff_t left, std::ptrdiff_t right) {
 // would otherwise mispredict about every other time.
 template <double Vec3d::*Key, class Item>
 std::ptrdiff_t partition_around(Item* items, std::ptrdiff_t left, std::ptrdiff_t right) {
-    constexpr std::ptrdiff_t block = 64;
+    constexpr std::ptrdiff_t block = 16;
     const auto key = [items](std::ptrdiff_t i) { return items[i].point.*Key; };
     const double t = key(left);
     std::ptrdiff_t i = left + 1;  // items before i are at most t

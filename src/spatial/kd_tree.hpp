@@ -183,18 +183,18 @@ KdTree KdTree::build(std::span<const Vec3d> points, RunFor&& run_for) {
         level_nodes = std::move(next);
         ++level;
     }
-    if (level < tree.depth_) {
-        run_for(level_nodes.size(), [&](std::size_t begin, std::size_t end) {
-            for (std::size_t j = begin; j < end; ++j) tree.build_subtree(items, level_nodes[j], level);
-        });
-    }
-
+    // Each node's points are copied out of the items once its subtree is built, while they
+    // are still in this thread's cache.
     tree.points_.resize(n);
     tree.original_.resize(n);
-    run_for(n, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t i = begin; i < end; ++i) {
-            tree.points_[i] = items[i].point;
-            tree.original_[i] = items[i].original;
+    run_for(level_nodes.size(), [&](std::size_t begin, std::size_t end) {
+        for (std::size_t j = begin; j < end; ++j) {
+            const Pending& node = level_nodes[j];
+            tree.build_subtree(items, node, level);
+            for (std::size_t i = node.begin; i < node.end; ++i) {
+                tree.points_[i] = items[i].point;
+                tree.original_[i] = items[i].original;
+            }
         }
     });
 
