@@ -34,25 +34,39 @@ bool closer(const Neighbour& a, const Neighbour& b) {
     return a.distance < b.distance || (a.distance == b.distance && a.index < b.index);
 }
 
+// The points being put in tree order, and their original indices, which move with them.
+struct Arrangement {
+    Vec3d* points;
+    std::uint32_t* original;
+
+    void swap(std::ptrdiff_t i, std::ptrdiff_t j) const {
+        std::swap(points[i], points[j]);
+        std::swap(original[i], original[j]);
+    }
+};
+
 // Sorts items[left .. right] (at most sort_at_most of them) by `key`, equal keys keeping their
 // order: each item's rank is counted against every other without a branch on the data, then the
 // items are placed by rank. For the few points of the lowest nodes this beats any selection,
 // whose comparisons mispredict about every other time.
 constexpr std::ptrdiff_t sort_at_most = 16;
 
-template <double Vec3d::*Key, class Item>
-void sort_few(Item* items, std::ptrdiff_t left, std::ptrdiff_t right) {
+template <double Vec3d::*Key>
+void sort_few(const Arrangement& items, std::ptrdiff_t left, std::ptrdiff_t right) {
     const std::ptrdiff_t count = right - left + 1;
     double keys[sort_at_most];
-    Item sorted[sort_at_most];
-    for (std::ptrdiff_t i = 0; i < count; ++i) keys[i] = items[left + i].point.*Key;
+    Vec3d sorted_points[sort_at_most];
+    std::uint32_t sorted_original[sort_at_most];
+    for (std::ptrdiff_t i = 0; i < count; ++i) keys[i] = items.points[left + i].*Key;
     for (std::ptrdiff_t i = 0; i < count; ++i) {
         std::ptrdiff_t rank = 0;
         for (std::ptrdiff_t j = 0; j < i; ++j) rank += keys[j] <= keys[i];
         for (std::ptrdiff_t j = i + 1; j < count; ++j) rank += keys[j] < keys[i];
-        sorted[rank] = items[left + i];
+        sorted_points[rank] = items.points[left + i];
+        sorted_original[rank] = items.original[left + i];
     }
-    std::copy(sorted, sorted + count, items + left);
+    std::copy(sorted_points, sorted_points + count, items.points + left);
+    std::copy(sorted_original, sorted_original + count, items.original + left);
 }
 
 // With the pivot at items[left], rearranges items[left .. right] so that no key before the
@@ -61,10 +75,10 @@ void sort_few(Item* items, std::ptrdiff_t left, std::ptrdiff_t right) {
 // still split near the middle. Blocks of keys are first compared without branching, recording
 // which are out of place, and only those are then swapped: on unordered keys each comparison
 // would otherwise mispredict about every other time.
-template <double Vec3d::*Key, class Item>
-std::ptrdiff_t partition_around(Item* items, std::ptrdiff_t left, std::ptrdiff_t right) {
+template <double Vec3d::*Key>
+std::ptrdiff_t partition_around(const Arrangement& items, std::ptrdiff_t left, std::ptrdiff_t right) {
     constexpr std::ptrdiff_t block = 16;
-    const auto key = [items](std::ptrdiff_t i) { return items[i].point.*Key; };
+    const auto key = [&items](std::ptrdiff_t i) { return items.points[i].*Key; };
     const double t = key(left);
     std::ptrdiff_t i = left + 1;  // items before i are at most t
     std::ptrdiff_t j = right;     // items after j are at least t
@@ -91,7 +105,7 @@ std::ptrdiff_t partition_around(Item* items, std::ptrdiff_t left, std::ptrdiff_t
         }
         const std::ptrdiff_t swaps = std::min(low_count, high_count);
         for (std::ptrdiff_t s = 0; s < swaps; ++s) {
-            std::swap(items[i + low_offsets[low_start + s]], items[j - high_offsets[high_start + s]]);
+            items.swap(i + low_offsets[low_start + s], j - high_offsets[high_start + s]);
         }
         low_count -= swaps;
         high_count -= swaps;
@@ -105,12 +119,12 @@ std::ptrdiff_t partition_around(Item* items, std::ptrdiff_t left, std::ptrdiff_t
         while (i <= j && key(i) < t) ++i;
         while (i <= j && t < key(j)) --j;
         if (i >= j) break;
-        std::swap(items[i], items[j]);
+        items.swap(i, j);
         ++i;
         --j;
     }
     // Where both scans stopped on one item (i == j), it equals t and may stay right of the pivot.
-    std::swap(items[left], items[i - 1]);
+    items.swap(left, i - 1);
     return i - 1;
 }
 
@@ -118,9 +132,9 @@ std::ptrdiff_t partition_around(Item* items, std::ptrdiff_t left, std::ptrdiff_t
 // before it and none smaller after it: Floyd and Rivest's selection, which first narrows the
 // search to a window around k found from a small sample, and so compares each item about 1.5
 // times where a median-of-three selection compares it about 3 times.
-template <double Vec3d::*Key, class Item>
-void select_kth(Item* items, std::ptrdiff_t left, std::ptrdiff_t right, std::ptrdiff_t k) {
-    const auto key = [items](std::ptrdiff_t i) { return items[i].point.*Key; };
+template <double Vec3d::*Key>
+void select_kth(const Arrangement& items, std::ptrdiff_t left, std::ptrdiff_t right, std::ptrdiff_t k) {
+    const auto key = [&items](std::ptrdiff_t i) { return items.points[i].*Key; };
     while (right - left >= sort_at_most) {
         if (right - left > 600) {
             const double n = static_cast<double>(right - left + 1);
@@ -135,11 +149,11 @@ void select_kth(Item* items, std::ptrdiff_t left, std::ptrdiff_t right, std::ptr
         } else {
             // Without a sample, the median of three keys is a far likelier pivot near k than
             // the key at k alone.
-            if (key(left) > key(right)) std::swap(items[left], items[right]);
-            if (key(k) < key(left)) std::swap(items[k], items[left]);
-            if (key(k) > key(right)) std::swap(items[k], items[right]);
+            if (key(left) > key(right)) items.swap(left, right);
+            if (key(k) < key(left)) items.swap(k, left);
+            if (key(k) > key(right)) items.swap(k, right);
         }
-        std::swap(items[left], items[k]);
+        items.swap(left, k);
         const std::ptrdiff_t j = partition_around<Key>(items, left, right);
         if (j <= k) left = j + 1;
         if (k <= j) right = j - 1;
@@ -185,7 +199,8 @@ KdTree::Box KdTree::bounding_box(std::span<const Vec3d> points) {
     return box;
 }
 
-std::pair<KdTree::Box, KdTree::Box> KdTree::split_node(std::span<Item> items, const Pending& node) {
+std::pair<KdTree::Box, KdTree::Box> KdTree::split_node(const Pending& node) {
+    const Arrangement items{points_.data(), original_.data()};
     // The widest side of the box (the first of equal ones); its extent may overflow to
     // infinity for huge coordinates, which still compares as widest.
     std::size_t axis = 0;
@@ -203,11 +218,11 @@ std::pair<KdTree::Box, KdTree::Box> KdTree::split_node(std::span<Item> items, co
     const auto nth = static_cast<std::ptrdiff_t>(middle);
     // One selection per axis, so that its inner loops do not branch on the axis.
     switch (axis) {
-    case 0: select_kth<&Vec3d::x>(items.data(), first, last, nth); break;
-    case 1: select_kth<&Vec3d::y>(items.data(), first, last, nth); break;
-    default: select_kth<&Vec3d::z>(items.data(), first, last, nth); break;
+    case 0: select_kth<&Vec3d::x>(items, first, last, nth); break;
+    case 1: select_kth<&Vec3d::y>(items, first, last, nth); break;
+    default: select_kth<&Vec3d::z>(items, first, last, nth); break;
     }
-    const double split = coordinate(items[middle].point, axis);
+    const double split = coordinate(points_[middle], axis);
     splits_[node.node] = split;
     axes_[node.node] = static_cast<std::uint8_t>(axis);
     Box left = node.box;
@@ -217,12 +232,12 @@ std::pair<KdTree::Box, KdTree::Box> KdTree::split_node(std::span<Item> items, co
     return {left, right};
 }
 
-void KdTree::build_subtree(std::span<Item> items, const Pending& node, std::size_t level) {
+void KdTree::build_subtree(const Pending& node, std::size_t level) {
     if (level == depth_) return;
-    const auto [left, right] = split_node(items, node);
+    const auto [left, right] = split_node(node);
     const std::size_t middle = node.begin + (node.end - node.begin) / 2;
-    build_subtree(items, {2 * node.node + 1, node.begin, middle, left}, level + 1);
-    build_subtree(items, {2 * node.node + 2, middle, node.end, right}, level + 1);
+    build_subtree({2 * node.node + 1, node.begin, middle, left}, level + 1);
+    build_subtree({2 * node.node + 2, middle, node.end, right}, level + 1);
 }
 
 std::pair<std::size_t, std::size_t> KdTree::range_of(std::size_t node, std::size_t level) const {
