@@ -34,14 +34,108 @@ bool closer(const Neighbour& a, const Neighbour& b) {
     return a.distance < b.distance || (a.distance == b.distance && a.index < b.index);
 }
 
+// The points being put in tree order, and their original indices, which move with them.
+struct Arrangement {
+    Vec3d* points;
+    std::uint32_t* original;
+
+    void swap(std::ptrdiff_t i, std::ptrdiff_t j) const {
+        std::swap(points[i], points[j]);
+        std::swap(original[i], original[j]);
+    }
+};
+
+// Sorts items[left .. right] (at most sort_at_most of them) by `key`, equal keys keeping their
+// order: each item's rank is counted against every other without a branch on the data, then the
+// items are placed by rank. For the few points of the lowest nodes this beats any selection,
+// whose comparisons mispredict about every other time.
+constexpr std::ptrdiff_t sort_at_most = 16;
+
+template <double Vec3d::*Key>
+void sort_few(const Arrangement& items, std::ptrdiff_t left, std::ptrdiff_t right) {
+    const std::ptrdiff_t count = right - left + 1;
+    double keys[sort_at_most];
+    Vec3d sorted_points[sort_at_most];
+    std::uint32_t sorted_original[sort_at_most];
+    for (std::ptrdiff_t i = 0; i < count; ++i) keys[i] = items.points[left + i].*Key;
+    for (std::ptrdiff_t i = 0; i < count; ++i) {
+        std::ptrdiff_t rank = 0;
+        for (std::ptrdiff_t j = 0; j < i; ++j) rank += keys[j] <= keys[i];
+        for (std::ptrdiff_t j = i + 1; j < count; ++j) rank += keys[j] < keys[i];
+        sorted_points[rank] = items.points[left + i];
+        sorted_original[rank] = items.original[left + i];
+    }
+    std::copy(sorted_points, sorted_points + count, items.points + left);
+    std::copy(sorted_original, sorted_original + count, items.original + left);
+}
+
+// With the pivot at items[left], rearranges items[left .. right] so that no key before the
+// returned position is larger than the pivot's, none after it smaller, and the pivot sits at it.
+// Items equal to the pivot are taken as out of place on both sides, so that many equal keys
+// still split near the middle. Blocks of keys are first compared without branching, recording
+// which are out of place, and only those are then swapped: on unordered keys each comparison
+// would otherwise mispredict about every other time.
+template <double Vec3d::*Key>
+std::ptrdiff_t partition_around(const Arrangement& items, std::ptrdiff_t left, std::ptrdiff_t right) {
+    constexpr std::ptrdiff_t block = 16;
+    const auto key = [&items](std::ptrdiff_t i) { return items.points[i].*Key; };
+    const double t = key(left);
+    std::ptrdiff_t i = left + 1;  // items before i are at most t
+    std::ptrdiff_t j = right;     // items after j are at least t
+    std::uint8_t low_offsets[block];
+    std::uint8_t high_offsets[block];
+    std::ptrdiff_t low_count = 0;
+    std::ptrdiff_t high_count = 0;
+    std::ptrdiff_t low_start = 0;
+    std::ptrdiff_t high_start = 0;
+    while (j - i + 1 >= 2 * block) {
+        if (low_count == 0) {
+            low_start = 0;
+            for (std::ptrdiff_t c = 0; c < block; ++c) {
+                low_offsets[low_count] = static_cast<std::uint8_t>(c);
+                low_count += !(key(i + c) < t);
+            }
+        }
+        if (high_count == 0) {
+            high_start = 0;
+            for (std::ptrdiff_t c = 0; c < block; ++c) {
+                high_offsets[high_count] = static_cast<std::uint8_t>(c);
+                high_count += !(t < key(j - c));
+            }
+        }
+        const std::ptrdiff_t swaps = std::min(low_count, high_count);
+        for (std::ptrdiff_t s = 0; s < swaps; ++s) {
+            items.swap(i + low_offsets[low_start + s], j - high_offsets[high_start + s]);
+        }
+        low_count -= swaps;
+        high_count -= swaps;
+        low_start += swaps;
+        high_start += swaps;
+        if (low_count == 0) i += block;
+        if (high_count == 0) j -= block;
+    }
+    // The rest one item at a time (a half-finished block included: its items are re-read).
+    while (true) {
+        while (i <= j && key(i) < t) ++i;
+        while (i <= j && t < key(j)) --j;
+        if (i >= j) break;
+        items.swap(i, j);
+        ++i;
+        --j;
+    }
+    // Where both scans stopped on one item (i == j), it equals t and may stay right of the pivot.
+    items.swap(left, i - 1);
+    return i - 1;
+}
+
 // Puts the k-th smallest of items[left .. right] (inclusive, by `key`) at k, with none larger
 // before it and none smaller after it: Floyd and Rivest's selection, which first narrows the
 // search to a window around k found from a small sample, and so compares each item about 1.5
 // times where a median-of-three selection compares it about 3 times.
-template <double Vec3d::*Key, class Item>
-void select_kth(Item* items, std::ptrdiff_t left, std::ptrdiff_t right, std::ptrdiff_t k) {
-    const auto key = [items](std::ptrdiff_t i) { return items[i].point.*Key; };
-    while (right > left) {
+template <double Vec3d::*Key>
+void select_kth(const Arrangement& items, std::ptrdiff_t left, std::ptrdiff_t right, std::ptrdiff_t k) {
+    const auto key = [&items](std::ptrdiff_t i) { return items.points[i].*Key; };
+    while (right - left >= sort_at_most) {
         if (right - left > 600) {
             const double n = static_cast<double>(right - left + 1);
             const double i = static_cast<double>(k - left + 1);
@@ -52,28 +146,19 @@ void select_kth(Item* items, std::ptrdiff_t left, std::ptrdiff_t right, std::ptr
             const auto new_right =
                 std::min(right, static_cast<std::ptrdiff_t>(static_cast<double>(k) + (n - i) * s / n + sd));
             select_kth<Key>(items, new_left, new_right, k);
-        }
-        const double t = key(k);
-        std::ptrdiff_t i = left;
-        std::ptrdiff_t j = right;
-        std::swap(items[left], items[k]);
-        if (key(right) > t) std::swap(items[right], items[left]);
-        while (i < j) {
-            std::swap(items[i], items[j]);
-            ++i;
-            --j;
-            while (key(i) < t) ++i;
-            while (key(j) > t) --j;
-        }
-        if (key(left) == t) {
-            std::swap(items[left], items[j]);
         } else {
-            ++j;
-            std::swap(items[j], items[right]);
+            // Without a sample, the median of three keys is a far likelier pivot near k than
+            // the key at k alone.
+            if (key(left) > key(right)) items.swap(left, right);
+            if (key(k) < key(left)) items.swap(k, left);
+            if (key(k) > key(right)) items.swap(k, right);
         }
+        items.swap(left, k);
+        const std::ptrdiff_t j = partition_around<Key>(items, left, right);
         if (j <= k) left = j + 1;
         if (k <= j) right = j - 1;
     }
+    if (right > left) sort_few<Key>(items, left, right);
 }
 
 }  // namespace
@@ -114,7 +199,8 @@ KdTree::Box KdTree::bounding_box(std::span<const Vec3d> points) {
     return box;
 }
 
-std::pair<KdTree::Box, KdTree::Box> KdTree::split_node(std::span<Item> items, const Pending& node) {
+std::pair<KdTree::Box, KdTree::Box> KdTree::split_node(const Pending& node) {
+    const Arrangement items{points_.data(), original_.data()};
     // The widest side of the box (the first of equal ones); its extent may overflow to
     // infinity for huge coordinates, which still compares as widest.
     std::size_t axis = 0;
@@ -132,11 +218,11 @@ std::pair<KdTree::Box, KdTree::Box> KdTree::split_node(std::span<Item> items, co
     const auto nth = static_cast<std::ptrdiff_t>(middle);
     // One selection per axis, so that its inner loops do not branch on the axis.
     switch (axis) {
-    case 0: select_kth<&Vec3d::x>(items.data(), first, last, nth); break;
-    case 1: select_kth<&Vec3d::y>(items.data(), first, last, nth); break;
-    default: select_kth<&Vec3d::z>(items.data(), first, last, nth); break;
+    case 0: select_kth<&Vec3d::x>(items, first, last, nth); break;
+    case 1: select_kth<&Vec3d::y>(items, first, last, nth); break;
+    default: select_kth<&Vec3d::z>(items, first, last, nth); break;
     }
-    const double split = coordinate(items[middle].point, axis);
+    const double split = coordinate(points_[middle], axis);
     splits_[node.node] = split;
     axes_[node.node] = static_cast<std::uint8_t>(axis);
     Box left = node.box;
@@ -146,12 +232,12 @@ std::pair<KdTree::Box, KdTree::Box> KdTree::split_node(std::span<Item> items, co
     return {left, right};
 }
 
-void KdTree::build_subtree(std::span<Item> items, const Pending& node, std::size_t level) {
+void KdTree::build_subtree(const Pending& node, std::size_t level) {
     if (level == depth_) return;
-    const auto [left, right] = split_node(items, node);
+    const auto [left, right] = split_node(node);
     const std::size_t middle = node.begin + (node.end - node.begin) / 2;
-    build_subtree(items, {2 * node.node + 1, node.begin, middle, left}, level + 1);
-    build_subtree(items, {2 * node.node + 2, middle, node.end, right}, level + 1);
+    build_subtree({2 * node.node + 1, node.begin, middle, left}, level + 1);
+    build_subtree({2 * node.node + 2, middle, node.end, right}, level + 1);
 }
 
 std::pair<std::size_t, std::size_t> KdTree::range_of(std::size_t node, std::size_t level) const {

@@ -30,7 +30,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <memory>
 #include <optional>
 #include <span>
 #include <utility>
@@ -106,10 +105,6 @@ public:
     };
 
 private:
-    struct Item {
-        Vec3d point;
-        std::uint32_t original;
-    };
     struct Box {
         Vec3d low;
         Vec3d high;
@@ -123,8 +118,8 @@ private:
 
     static std::size_t depth_for(std::size_t count);
     static Box bounding_box(std::span<const Vec3d> points);
-    // Splits one node's items by its box's widest axis; returns the children's boxes.
-    std::pair<Box, Box> split_node(std::span<Item> items, const Pending& node);
+    // Splits one node's points by its box's widest axis; returns the children's boxes.
+    std::pair<Box, Box> split_node(const Pending& node);
     // The points [begin, end) of `node` at `level`, by the halving rule.
     std::pair<std::size_t, std::size_t> range_of(std::size_t node, std::size_t level) const;
     // The bounding box of a node on the deepest boxed level, and then of every node above.
@@ -132,7 +127,7 @@ private:
     void join_upper_boxes();
     Layout layout() const;
     // Builds the whole subtree under `node`, on this thread.
-    void build_subtree(std::span<Item> items, const Pending& node, std::size_t level);
+    void build_subtree(const Pending& node, std::size_t level);
 
     std::vector<Vec3d> points_;          // tree order
     std::vector<std::uint32_t> original_;  // original index of each point in tree order
@@ -152,11 +147,14 @@ KdTree KdTree::build(std::span<const Vec3d> points, RunFor&& run_for) {
     KdTree tree;
     const std::size_t n = points.size();
     if (n == 0) return tree;
-    // Written in full straight away, so not zeroed first.
-    const std::unique_ptr<Item[]> storage(new Item[n]);
-    const std::span<Item> items(storage.get(), n);
+    // The points are put in tree order in place, their original indices moving with them.
+    tree.points_.resize(n);
+    tree.original_.resize(n);
     run_for(n, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t i = begin; i < end; ++i) items[i] = {points[i], static_cast<std::uint32_t>(i)};
+        for (std::size_t i = begin; i < end; ++i) {
+            tree.points_[i] = points[i];
+            tree.original_[i] = static_cast<std::uint32_t>(i);
+        }
     });
     tree.depth_ = depth_for(n);
     tree.box_ = bounding_box(points);
@@ -174,7 +172,7 @@ KdTree KdTree::build(std::span<const Vec3d> points, RunFor&& run_for) {
         run_for(level_nodes.size(), [&](std::size_t begin, std::size_t end) {
             for (std::size_t j = begin; j < end; ++j) {
                 const Pending& node = level_nodes[j];
-                const auto [left, right] = tree.split_node(items, node);
+                const auto [left, right] = tree.split_node(node);
                 const std::size_t middle = node.begin + (node.end - node.begin) / 2;
                 next[2 * j] = {2 * node.node + 1, node.begin, middle, left};
                 next[2 * j + 1] = {2 * node.node + 2, middle, node.end, right};
@@ -185,18 +183,9 @@ KdTree KdTree::build(std::span<const Vec3d> points, RunFor&& run_for) {
     }
     if (level < tree.depth_) {
         run_for(level_nodes.size(), [&](std::size_t begin, std::size_t end) {
-            for (std::size_t j = begin; j < end; ++j) tree.build_subtree(items, level_nodes[j], level);
+            for (std::size_t j = begin; j < end; ++j) tree.build_subtree(level_nodes[j], level);
         });
     }
-
-    tree.points_.resize(n);
-    tree.original_.resize(n);
-    run_for(n, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t i = begin; i < end; ++i) {
-            tree.points_[i] = items[i].point;
-            tree.original_[i] = items[i].original;
-        }
-    });
 
     tree.boxed_levels_ = tree.depth_ > 2 ? tree.depth_ - 2 : 0;
     if (tree.boxed_levels_ > 0) {

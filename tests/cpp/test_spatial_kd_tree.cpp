@@ -45,7 +45,12 @@ std::vector<Cloud> clouds() {
             for (int z = 0; z < 12; ++z) grid.points.push_back({double(x), double(y), double(z)});
     for (int i = 0; i < 500; ++i) line.points.push_back({double(i % 37), 0.0, 0.0});
     for (int i = 0; i < 500; ++i) huge.points.push_back({unit(random) * 1e300, unit(random) * 1e300, 5e-324 * i});
-    return {uniform, duplicates, grid, line, huge, {"one", {{1.0, 2.0, 3.0}}}};
+    // Already ordered and reverse-ordered keys, runs of equal ones among them: the selection's
+    // partition meets its fewest and its most out-of-place items.
+    Cloud ascending{"ascending", {}}, descending{"descending", {}};
+    for (int i = 0; i < 5000; ++i) ascending.points.push_back({double(i / 3), double(i % 7), 0.5 * double(i / 50)});
+    descending.points.assign(ascending.points.rbegin(), ascending.points.rend());
+    return {uniform, duplicates, grid, line, huge, ascending, descending, {"one", {{1.0, 2.0, 3.0}}}};
 }
 
 std::vector<Vec3d> queries() {
@@ -91,6 +96,26 @@ TEST_P(KdTreeAgainstScan, RadiusSearchesMatchAScanOnTheBoundary) {
             EXPECT_EQ(tree.within(query, radius), expected);
             EXPECT_EQ(tree.count_within(query, radius), expected.size());
         }
+    }
+}
+
+TEST_P(KdTreeAgainstScan, EveryPointFindsItsFirstEqualPoint) {
+    const auto& points = GetParam().points;
+    const KdTree tree = KdTree::build(points, [](std::size_t n, auto&& f) { run_serial(n, f); });
+    std::vector<std::size_t> first_equal(points.size());
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        first_equal[i] = i;
+        for (std::size_t j = 0; j < i; ++j) {
+            if (points[j].x == points[i].x && points[j].y == points[i].y && points[j].z == points[i].z) {
+                first_equal[i] = j;
+                break;
+            }
+        }
+    }
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const Neighbour found = tree.nearest(points[i]);
+        ASSERT_EQ(found.index, first_equal[i]) << i;
+        ASSERT_EQ(found.distance, 0.0) << i;
     }
 }
 
