@@ -184,7 +184,9 @@ void WorkerThread::idle_once(Done done) {
     for (;;) {
         if (spinning) {
             refresh_processor_crowding();
-            Backoff backoff(worker_spin_budget, processors_crowded());
+            // Two callers spinning as well leave no processor to spare on two: yield as when crowded.
+            Backoff backoff(worker_spin_budget,
+                            processors_crowded() || callers_spinning.load(std::memory_order_relaxed) > 1);
             Job* job = nullptr;
             bool finished = false;
             do {
