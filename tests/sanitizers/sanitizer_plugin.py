@@ -6,7 +6,8 @@
   explain phase, which traces a failing example with sys.monitoring: turning line events on and
   off rewrites the bytecode that other threads are running (the xfail tests fail on purpose).
 - Under pytest-run-parallel every test runs in several threads at once. The tests in
-  ONE_THREAD_ONLY cannot, for the reason given with each; they run in one thread. (Tests that
+  ONE_THREAD_ONLY (and every test of a file in ONE_THREAD_ONLY_FILES) cannot, for the reason
+  given with each; they run in one thread. (Tests that
   start threads or processes of their own are found by the plugin itself, see the script.)
 """
 
@@ -39,6 +40,13 @@ ONE_THREAD_ONLY = {
         "raises exception instances drawn from one module-level list in every thread",
 }
 
+# Test files whose every test must run in one thread, each with the reason.
+ONE_THREAD_ONLY_FILES = {
+    "tests/test_dask_install.py":
+        "install() and uninstall() change the builtins module of the whole process, and the guard "
+        "tests raise one parametrized exception instance",
+}
+
 
 def pytest_configure(config: pytest.Config) -> None:
     try:
@@ -57,7 +65,7 @@ def pytest_collection_modifyitems(config: pytest.Config, items: list[pytest.Item
     found = set()
     for item in items:
         name = item.nodeid.split("[")[0]
-        reason = ONE_THREAD_ONLY.get(name)
+        reason = ONE_THREAD_ONLY.get(name) or ONE_THREAD_ONLY_FILES.get(name.split("::")[0])
         if reason:
             item.add_marker(pytest.mark.thread_unsafe(reason=reason))
             found.add(name)
