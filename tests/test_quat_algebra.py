@@ -141,11 +141,12 @@ def test_inverse_of_zero_is_nan_and_composition_undoes() -> None:
     assert_close(parts(q.then(q.inverse())), [1.0, 0.0, 0.0, 0.0], 1e-15)
 
 
-@pytest.mark.parametrize("seed", range(3))
-def test_rotated_is_rotate_per_element_in_bits(seed: int) -> None:
-    rng = random.Random(seed)
-    q = [component(rng) for _ in range(4)]
-    items = [[component(rng) for _ in range(3)] for _ in range(rng.choice([0, 1, 7, 3000]))]
+# Lengths around the four vectors the batch rotates at a time, and one of several steps.
+@pytest.mark.parametrize("length", [0, 1, 3, 4, 6, 7, 9, 3000])
+def test_rotated_is_rotate_per_element_in_bits(length: int) -> None:
+    rng = random.Random(length)
+    q = [rng.uniform(-2, 2) for _ in range(4)]  # the special values go in the vectors, lane by lane
+    items = [[component(rng) for _ in range(3)] for _ in range(length)]
     original = VecList([Vec3d(*v) for v in items])
     rotated = original.rotated(Quat(*q))
     assert type(rotated) is VecList and rotated is not original and len(rotated) == len(items)

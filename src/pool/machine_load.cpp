@@ -1,10 +1,18 @@
-// Counting runnable threads: the kernel's own count, the fourth field of /proc/loadavg
-// ("runnable/total"), which includes the thread that reads it. Read with plain system calls, at
-// most every few milliseconds, by whichever idle worker finds the last look too old.
+// Counting the runnable threads of other processes: the kernel's count of every runnable thread,
+// the fourth field of /proc/loadavg ("runnable/total"), less this process's own runnable
+// threads, read from /proc/self/task. The process's own threads are left out because, on a
+// machine with few processors, its callers and workers spinning for each other already outnumber
+// them: giving way to one another then only adds a system call to every look, while a thread of
+// another process that wants a processor is kept from it by every one of ours that spins. Read
+// with plain system calls, at most every few milliseconds, by whichever idle worker finds the
+// last look too old.
 #include "src/pool/machine_load.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include <atomic>
 #include <chrono>
@@ -16,6 +24,7 @@ namespace {
 constexpr std::chrono::milliseconds look_interval{5};
 
 std::atomic<bool> crowded{false};
+std::atomic<bool> seen_last_look{false};
 std::atomic<std::int64_t> next_look_ns{0};
 
 std::int64_t now_ns() noexcept {
@@ -24,18 +33,19 @@ std::int64_t now_ns() noexcept {
         .count();
 }
 
-long online_processors() noexcept {
-    static const long count = sysconf(_SC_NPROCESSORS_ONLN);
-    return count;
+// Reads a small file of /proc into `text`; its length, or -1.
+ssize_t read_small_file(const char* path, char (&text)[512]) noexcept {
+    const int file = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (file < 0) return -1;
+    const ssize_t length = ::read(file, text, sizeof text - 1);
+    ::close(file);
+    return length;
 }
 
 // The runnable count from /proc/loadavg, or -1 when it cannot be read.
 long runnable_threads() noexcept {
-    const int file = ::open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
-    if (file < 0) return -1;
-    char text[128];
-    const ssize_t length = ::read(file, text, sizeof text - 1);
-    ::close(file);
+    char text[512];
+    const ssize_t length = read_small_file("/proc/loadavg", text);
     if (length <= 0) return -1;
     // Past three load averages and their spaces, then the digits before the slash.
     int spaces = 0;
@@ -50,7 +60,37 @@ long runnable_threads() noexcept {
     return digits && at < length && text[at] == '/' ? count : -1;
 }
 
+// How many threads of this process are runnable ('R' in their stat file), or -1.
+long runnable_threads_of_this_process() noexcept {
+    DIR* tasks = ::opendir("/proc/self/task");
+    if (tasks == nullptr) return -1;
+    long count = 0;
+    char path[64];
+    char text[512];
+    while (const dirent* entry = ::readdir(tasks)) {
+        if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+        std::snprintf(path, sizeof path, "/proc/self/task/%.20s/stat", entry->d_name);
+        const ssize_t length = read_small_file(path, text);
+        if (length <= 0) continue;  // the thread has ended meanwhile
+        // The state follows the name, which is in parentheses and may itself hold any byte.
+        ssize_t at = length;
+        while (at > 0 && text[at - 1] != ')') --at;
+        count += at > 0 && at + 1 < length && text[at + 1] == 'R';
+
+    }
+    ::closedir(tasks);
+    return count;
+}
+
 }  // namespace
+
+std::size_t online_processors() noexcept {
+    static const std::size_t count = [] {
+        const long online = sysconf(_SC_NPROCESSORS_ONLN);
+        return online > 0 ? static_cast<std::size_t>(online) : std::size_t{1};
+    }();
+    return count;
+}
 
 bool processors_crowded() noexcept {
     // Relaxed: a hint about the machine, guarding no data.
@@ -64,9 +104,21 @@ void refresh_processor_crowding() noexcept {
     if (now < due) return;
     const std::int64_t next = now + std::chrono::nanoseconds(look_interval).count();
     if (!next_look_ns.compare_exchange_strong(due, next, std::memory_order_relaxed)) return;
+    // Ours are counted before and after the kernel's count, and the larger count is taken: a
+    // thread of ours that falls asleep or wakes meanwhile must not pass for another process's.
+    const long own_before = runnable_threads_of_this_process();
     const long runnable = runnable_threads();
-    const long processors = online_processors();
-    if (runnable >= 0 && processors > 0) crowded.store(runnable > processors, std::memory_order_relaxed);
+    const long own_after = runnable_threads_of_this_process();
+    const long own = own_before > own_after ? own_before : own_after;
+    if (runnable < 0 || own < 0) return;
+    // Both counts include the reading thread. Crowded when some other process's thread wants a
+    // processor that the runnable threads, ours included, leave it no room for.
+    const bool seen = runnable > own && static_cast<std::size_t>(runnable) > online_processors();
+    // Crowded from the second look in a row that sees it: one look can catch a thread of ours
+    // between the counts, or a thread of another process that runs for a moment only.
+    // Relaxed: only the claimant of this look touches it.
+    const bool seen_before = seen_last_look.exchange(seen, std::memory_order_relaxed);
+    crowded.store(seen && seen_before, std::memory_order_relaxed);
 }
 
 }  // namespace quorvane::pool::detail

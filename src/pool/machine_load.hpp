@@ -1,12 +1,18 @@
 #pragma once
-// Whether the machine has more runnable threads than processors: then a thread that spins keeps
-// a processor from a thread that has work, so the pool's spinning threads yield between looks;
-// otherwise they only pause, which notices new work within tens of nanoseconds, where a yield
-// (a system call) would add a microsecond or more to every hand-off.
+// Whether threads of other processes want the processors this process's threads run on: then a
+// thread of ours that spins keeps a processor from a thread that has work, so the pool's spinning
+// threads yield between looks; otherwise they only look again and again, which notices new work
+// within tens of nanoseconds, where a yield (a system call) would add a microsecond or more to
+// every hand-off.
+
+#include <cstddef>
 
 namespace quorvane::pool::detail {
 
-// The answer of the last look; false before any.
+// The processors this process may find online (at least 1).
+std::size_t online_processors() noexcept;
+
+// The answer of the last looks; false before any.
 bool processors_crowded() noexcept;
 
 // Looks again if the last look is older than a few milliseconds, else costs one clock read.

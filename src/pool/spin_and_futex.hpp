@@ -3,10 +3,10 @@
 // sleep on a 32-bit word, for what may take long. (Which worker sleeps or spins when is the
 // business of idle_workers.hpp.)
 //
-// A spin issues the processor's pause hint between looks. When the machine has more runnable
-// threads than processors (machine_load.hpp), it yields the processor between looks instead,
-// after a few hundred nanoseconds, so that the thread being waited for gets to run. It always
-// ends after its budget, so an idle pool costs nothing.
+// A spin only looks again and again while nobody else wants the processor; otherwise it pauses
+// for a moment and then yields the processor between looks, so that the thread being waited for
+// gets to run (who gives way when is decided in workers.cpp). It always ends after its budget,
+// so an idle pool costs nothing.
 //
 // Sleeping uses the kernel's futex directly on Linux: a wake-up costs one system call, and none
 // at all when nobody sleeps, which the waker can tell from the word itself.
@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <thread>
 
 #if defined(__linux__)
@@ -38,25 +39,30 @@ inline void cpu_relax() noexcept {
 
 // A bounded spin: call `keep_waiting()` between looks; it answers false once the budget is spent.
 //
-// When the processors are crowded it pauses for a first short stretch, then yields between
-// looks, so that a thread waited for that has no processor of its own can run on this one.
-// Otherwise it only reads the clock between looks, which paces the loop at tens of nanoseconds a
-// look: no yield, which costs a system call (a microsecond or more on a virtual machine) even
-// when nobody else wants the processor, and no run of pause instructions either, which a
-// hypervisor may take for a spinning lock and answer by descheduling the virtual processor.
+// At every look it asks `give_way()` whether the processor is wanted by another thread. While it
+// is not, the spin only reads the clock between looks, which paces the loop at tens of
+// nanoseconds a look: no yield, which costs a system call (a microsecond or more on a virtual
+// machine) even when nobody else wants the processor, and no run of pause instructions either,
+// which a hypervisor may take for a spinning lock and answer by descheduling the virtual
+// processor. Once it is, the spin pauses for the stretch `give_way()` names, then yields between
+// looks, so that a thread waited for that has no processor of its own can run on this one. The
+// question is asked at every look because a thread that starts to spin on a quiet machine may be
+// joined by others before its budget is spent.
 class Backoff {
 public:
     using Clock = std::chrono::steady_clock;
+    // Nothing while the processor is not wanted; else how long to pause before yielding.
+    using GiveWay = std::optional<std::chrono::nanoseconds> (*)() noexcept;
 
-    Backoff(std::chrono::nanoseconds budget, bool crowded) noexcept
-        : deadline_(Clock::now() + budget),
-          pause_until_(crowded ? deadline_ - budget + std::min(budget, pausing) : Clock::time_point::min()),
-          yielding_(crowded) {}
+    Backoff(std::chrono::nanoseconds budget, GiveWay give_way) noexcept
+        : deadline_(Clock::now() + budget), give_way_(give_way) {}
 
     bool keep_waiting() noexcept {
         const Clock::time_point now = Clock::now();
         if (now >= deadline_) return false;
-        if (!yielding_) return true;
+        const std::optional<std::chrono::nanoseconds> pausing = give_way_();
+        if (!pausing) return true;
+        if (pause_until_ == Clock::time_point::min()) pause_until_ = now + *pausing;
         if (now < pause_until_) {
             cpu_relax();
         } else {
@@ -66,13 +72,9 @@ public:
     }
 
 private:
-    // A handful of pauses when crowded: where the waited-for thread shares this processor, each
-    // pause delays it.
-    static constexpr std::chrono::nanoseconds pausing{300};
-
     Clock::time_point deadline_;
-    Clock::time_point pause_until_;
-    bool yielding_;
+    Clock::time_point pause_until_ = Clock::time_point::min();  // set when giving way begins
+    GiveWay give_way_;
 };
 
 // Sleeps while `word` holds `expected`; may also return for no reason, so callers loop.

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -48,19 +49,40 @@ thread_local WorkerThread* this_thread_worker = nullptr;
 // process while each one spins.
 std::atomic<std::size_t> callers_spinning{0};
 
+// Counts the calling thread among the spinning callers while it exists.
 class WaitingCaller {
 public:
     // Relaxed: a hint about how many threads want a processor, guarding no data.
-    WaitingCaller() noexcept : others_(callers_spinning.fetch_add(1, std::memory_order_relaxed)) {}
+    WaitingCaller() noexcept { callers_spinning.fetch_add(1, std::memory_order_relaxed); }
     ~WaitingCaller() { callers_spinning.fetch_sub(1, std::memory_order_relaxed); }
     WaitingCaller(const WaitingCaller&) = delete;
     WaitingCaller& operator=(const WaitingCaller&) = delete;
-
-    bool others_waiting() const noexcept { return others_ != 0; }
-
-private:
-    std::size_t others_;
 };
+
+// How long a spinning thread pauses before it starts to yield, once it gives way. Short where
+// other processes want the processors: the thread waited for may share this one, and each pause
+// delays it. Longer where only callers of this process crowd them: a yield then mostly hands the
+// processor to another caller that has nothing to do either, and a step on a worker that has a
+// processor of its own is over within a few microseconds.
+constexpr std::chrono::nanoseconds pause_among_other_processes{300};
+constexpr std::chrono::nanoseconds pause_among_callers{2000};
+
+// Callers give way when other processes want the processors, and when callers spin on as many
+// processors as there are, which leaves none to the workers that run their steps, however quiet
+// the rest of the machine is.
+std::optional<std::chrono::nanoseconds> caller_gives_way() noexcept {
+    if (processors_crowded()) return pause_among_other_processes;
+    // Relaxed: a hint, guarding no data.
+    if (callers_spinning.load(std::memory_order_relaxed) >= online_processors()) return pause_among_callers;
+    return std::nullopt;
+}
+
+// Idle workers give way only to other processes, never to callers: a caller waits for a worker,
+// so a worker that yields to it hands the processor to a thread that can only look and yield back.
+std::optional<std::chrono::nanoseconds> worker_gives_way() noexcept {
+    if (processors_crowded()) return pause_among_other_processes;
+    return std::nullopt;
+}
 
 // A failure of the pool's own machinery, outside any item: there is nobody to report it to.
 [[noreturn]] void abort_on_machinery_failure() noexcept {
@@ -95,10 +117,8 @@ void CallerLatch::set() noexcept {
 
 bool CallerLatch::wait_briefly(std::size_t items) noexcept {
     if (items >= items_worth_a_sleep) return is_set();
-    // Several callers spinning at once take the processors their steps' workers need, however
-    // quiet the rest of the machine is: then they yield too.
     const WaitingCaller counted;
-    Backoff backoff(caller_spin_budget, processors_crowded() || counted.others_waiting());
+    Backoff backoff(caller_spin_budget, &caller_gives_way);
     do {
         if (is_set()) return true;
     } while (backoff.keep_waiting());
@@ -184,9 +204,7 @@ void WorkerThread::idle_once(Done done) {
     for (;;) {
         if (spinning) {
             refresh_processor_crowding();
-            // Two callers spinning as well leave no processor to spare on two: yield as when crowded.
-            Backoff backoff(worker_spin_budget,
-                            processors_crowded() || callers_spinning.load(std::memory_order_relaxed) > 1);
+            Backoff backoff(worker_spin_budget, &worker_gives_way);
             Job* job = nullptr;
             bool finished = false;
             do {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <utility>
 
 #include "core/quat.hpp"
 #include "src/frame/members.hpp"
@@ -87,9 +88,38 @@ VecListValue collapse(const VecListValue& list, std::size_t axis) {
     });
 }
 
+// Two doubles side by side, for rotating two vectors with one instruction per operation. Every
+// x86-64 and ARMv8 processor has registers of this width.
+using TwoLanes = double __attribute__((vector_size(2 * sizeof(double))));
+
+// out[i] = rotate(quat, in[i]) for i in [begin, end): four vectors at a time, as two pairs whose
+// lanes each take the same operations in the same order as the scalar formula, so the bits are
+// those of one call per vector. Two independent pairs keep the processor's pipelines full.
+void rotate_range(const core::Quat& quat, const Vec3d* in, Vec3d* out, std::size_t begin, std::size_t end) {
+    std::size_t i = begin;
+    for (; i + 4 <= end; i += 4) {
+        const auto low = core::rotate_components(quat, TwoLanes{in[i].x, in[i + 1].x},
+                                                 TwoLanes{in[i].y, in[i + 1].y}, TwoLanes{in[i].z, in[i + 1].z});
+        const auto high = core::rotate_components(quat, TwoLanes{in[i + 2].x, in[i + 3].x},
+                                                  TwoLanes{in[i + 2].y, in[i + 3].y},
+                                                  TwoLanes{in[i + 2].z, in[i + 3].z});
+        out[i] = {low.x[0], low.y[0], low.z[0]};
+        out[i + 1] = {low.x[1], low.y[1], low.z[1]};
+        out[i + 2] = {high.x[0], high.y[0], high.z[0]};
+        out[i + 3] = {high.x[1], high.y[1], high.z[1]};
+    }
+    for (; i < end; ++i) out[i] = core::rotate(quat, in[i]);
+}
+
 // The quaternion is copied at the start, so it is free again while the pool works.
 VecListValue rotated(const VecListValue& list, core::Quat quat) {
-    return map_vectors(list, [quat](const Vec3d& v) { return core::rotate(quat, v); });
+    BatchArray<Vec3d> out(list.items.size());
+    const Vec3d* in = list.items.data();
+    Vec3d* result = out.data();
+    range_step(list.items.size(), [quat, in, result](std::size_t begin, std::size_t end) {
+        rotate_range(quat, in, result, begin, end);
+    });
+    return {std::move(out)};
 }
 
 // The rotated elements go into a fresh array that replaces the old one only once all of them
