@@ -2,17 +2,56 @@
 
 from __future__ import annotations
 
+from typing import Any
+
 from quorvane_dask import _names, _tokens
+from quorvane_dask._modules import imported
+
+# Dask's setting that names the modules every new client runs (their dask_setup) once started.
+CLIENT_PRELOAD = "distributed.client.preload"
 
 
 def install() -> None:
     """Makes quorvane's classes resolvable by the names they report (so that pickle and
-    cloudpickle send them, their methods and functions that use them by reference) and gives dask
-    tokens of their values' bits. Idempotent. Importing quorvane or quorvane_dask does none of it."""
+    cloudpickle send them, their methods and functions that use them by reference), gives dask
+    tokens of their values' bits, and, where Dask is installed, has every Dask client made from
+    now on in this process connect itself (quorvane_dask.connect). Idempotent. Importing
+    quorvane or quorvane_dask does none of it."""
     _names.install()
-    _tokens.register_tokens()
+    if _tokens.register_tokens():
+        _connect_new_clients()
 
 
-def dask_setup(worker: object) -> None:
-    """The hook of `dask worker --preload quorvane_dask`."""
+def _connect_new_clients() -> None:
+    # A worker that never ran install() cannot read a task that names a class, and Dask does not
+    # report that: the client would wait for ever. A client that connects itself as it starts
+    # closes that gap for every cluster it reaches, without a call the user could forget.
+    config = imported("dask.config")
+    preloads = list(config.get(CLIENT_PRELOAD, default=None) or [])
+    if __package__ not in preloads:
+        config.set({CLIENT_PRELOAD: [*preloads, __package__]})
+
+
+def uninstall() -> None:
+    """Undoes install() as far as it can (tokens stay registered): for tests."""
+    _names.uninstall()
+    try:
+        config = imported("dask.config")
+    except ImportError:
+        return
+    preloads = list(config.get(CLIENT_PRELOAD, default=None) or [])
+    if __package__ in preloads:
+        preloads.remove(__package__)
+        config.set({CLIENT_PRELOAD: preloads})
+
+
+def dask_setup(dask_object: Any) -> Any:
+    """The hook of Dask's preloads: `dask worker --preload quorvane_dask` and `dask scheduler
+    --preload quorvane_dask` call install() there; a client (the preload install() adds) is
+    connected, from its own event loop."""
     install()
+    if isinstance(dask_object, imported("distributed").Client):
+        from quorvane_dask._plugin import connect_starting_client
+
+        return connect_starting_client(dask_object)
+    return None

@@ -3,6 +3,7 @@
 
 from __future__ import annotations
 
+import inspect
 from typing import Any
 
 from quorvane_dask._install import install
@@ -39,3 +40,12 @@ def connect(client: Any) -> Any:
     client.register_plugin(QuorvaneSchedulerPlugin())
     client.register_plugin(QuorvanePlugin())
     return client
+
+
+async def connect_starting_client(client: Any) -> None:
+    """connect() for a client that is starting: run in its event loop, where its calls return
+    awaitables. install() has run already."""
+    for plugin in (QuorvaneSchedulerPlugin(), QuorvanePlugin()):
+        registered = client.register_plugin(plugin)
+        if inspect.isawaitable(registered):
+            await registered

@@ -18,12 +18,14 @@ from dask_user_code import run_python, same_bits, user_code
 distributed = pytest.importorskip("distributed", reason="dask.distributed is not installed for this interpreter")
 np = pytest.importorskip("numpy")
 da = pytest.importorskip("dask.array")
+import dask  # noqa: E402
 from dask.base import tokenize  # noqa: E402
 
 import quorvane  # noqa: E402
 import quorvane_dask  # noqa: E402
 from quorvane import AngleDegrees, AngleRadians, Quat, Vec3d, VecList  # noqa: E402
-from quorvane_dask import _names  # noqa: E402
+from quorvane_dask import _install, _names  # noqa: E402
+from quorvane_dask._install import CLIENT_PRELOAD  # noqa: E402
 
 WAIT = 60  # seconds; a regression fails here instead of hanging
 Plane, Circle = quorvane.geometry.Plane, quorvane.geometry.Circle
@@ -37,7 +39,7 @@ def client() -> Iterator[Any]:
             distributed.Client(cluster, timeout=WAIT) as connected:
         quorvane_dask.connect(connected)
         yield connected
-    _names.uninstall()
+    _install.uninstall()
 
 
 def result(future: Any) -> Any:
@@ -97,10 +99,22 @@ def test_a_worker_that_starts_later_is_installed_too(client: Any) -> None:
             time.sleep(0.05)
 
 
+def one_worker_cluster() -> Any:
+    return distributed.LocalCluster(n_workers=1, processes=True, threads_per_worker=1, dashboard_address=":0",
+                                    silence_logs=logging.ERROR)
+
+
+@pytest.mark.usefixtures("client")  # install() has run in this process
+def test_a_client_made_after_install_connects_itself() -> None:
+    with one_worker_cluster() as cluster, distributed.Client(cluster, timeout=WAIT) as plain:
+        expected = user_code()["shifted"](CLOUD)
+        assert same_bits(result(plain.submit(user_code()["shifted"], CLOUD, pure=False)), expected)
+
+
 @pytest.mark.usefixtures("client")
 def test_a_guarded_task_on_a_worker_without_install_fails_saying_what_to_call() -> None:
-    with distributed.LocalCluster(n_workers=1, processes=True, threads_per_worker=1, dashboard_address=":0",
-                                  silence_logs=logging.ERROR) as cluster, \
+    # A client that does not connect itself: its worker never runs install().
+    with dask.config.set({CLIENT_PRELOAD: []}), one_worker_cluster() as cluster, \
             distributed.Client(cluster, timeout=WAIT) as unconnected:
         future = unconnected.submit(quorvane_dask.guard(user_code()["kinds"]), [Vec3d(1, 0, 0)], pure=False)
         with pytest.raises(RuntimeError, match=r"call quorvane_dask\.install\(\) in this process first"):

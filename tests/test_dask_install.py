@@ -14,7 +14,7 @@ from dask_user_code import run_python, user_code
 import quorvane
 import quorvane_dask
 from quorvane import AngleDegrees, AngleRadians, Quat, Vec3d, VecList
-from quorvane_dask import _names
+from quorvane_dask import _install, _names
 
 CLASSES = [AngleDegrees, AngleRadians, Quat, Vec3d, VecList, quorvane.geometry.Plane, quorvane.geometry.Circle]
 METHODS = [Quat.slerp, Vec3d.cross, VecList.from_array, VecList.rotated, quorvane.geometry.Circle.none]
@@ -24,7 +24,7 @@ METHODS = [Quat.slerp, Vec3d.cross, VecList.from_array, VecList.rotated, quorvan
 def installed() -> object:
     quorvane_dask.install()
     yield
-    _names.uninstall()
+    _install.uninstall()
 
 
 def test_the_failures_install_removes() -> None:
