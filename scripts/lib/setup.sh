@@ -96,7 +96,8 @@ prepare_venv() {
         local args=()
         for file in "$@"; do args+=(-r "$file"); done
         echo "installing into $venv: $(grep -hv '^#' "$@" | tr '\n' ' ')" >&2
-        # Wheels only: a source build may need a toolchain that fetches from elsewhere.
+        # Wheels only, unless a requirement file names the exceptions (--no-binary): a source build
+        # may need a toolchain that fetches from elsewhere.
         "$venv/bin/python" -m pip install -q --only-binary :all: "${args[@]}" >&2
         echo "$wanted" >"$venv/.quorvane-requirements"
     fi
@@ -136,5 +137,5 @@ free_threaded_venv() {
     tag=$(interpreter_tag "$python")
     echo "free-threaded interpreter: $python ($("$python" -c 'import sys; print(sys.version.split()[0])'))" >&2
     prepare_venv "$python" "venv-$tag" "$quorvane_root/scripts/lib/requirements-build.txt" \
-        "$quorvane_root/scripts/lib/requirements-test.txt"
+        "$quorvane_root/scripts/lib/requirements-test.txt" "$quorvane_root/scripts/lib/requirements-test-ft.txt"
 }
