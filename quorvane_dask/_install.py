@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import sys
 from typing import Any
 
 from quorvane_dask import _names, _tokens
@@ -14,12 +15,35 @@ CLIENT_PRELOAD = "distributed.client.preload"
 def install() -> None:
     """Makes quorvane's classes resolvable by the names they report (so that pickle and
     cloudpickle send them, their methods and functions that use them by reference), gives dask
-    tokens of their values' bits, and, where Dask is installed, has every Dask client made from
-    now on in this process connect itself (quorvane_dask.connect). Idempotent. Importing
-    quorvane or quorvane_dask does none of it."""
+    tokens of their values' bits, and, where Dask is installed, connects this process's current
+    Dask client and every client made here from now on (quorvane_dask.connect). Idempotent.
+    Importing quorvane or quorvane_dask does none of it."""
+    if set_up_process():
+        _connect_current_client()
+
+
+def set_up_process() -> bool:
+    """install() without connecting a client that exists already; True where Dask is installed."""
     _names.install()
-    if _tokens.register_tokens():
-        _connect_new_clients()
+    if not _tokens.register_tokens():
+        return False
+    _connect_new_clients()
+    return True
+
+
+def _connect_current_client() -> None:
+    distributed = sys.modules.get("distributed")
+    if distributed is None:
+        return  # not imported yet, so no client exists
+    try:
+        client = distributed.default_client()
+    except ValueError:
+        return
+    # An asynchronous client, or one whose event loop is this thread, cannot be waited for here.
+    if not client.asynchronous:
+        from quorvane_dask._plugin import connect
+
+        connect(client)
 
 
 def _connect_new_clients() -> None:
@@ -49,7 +73,7 @@ def dask_setup(dask_object: Any) -> Any:
     """The hook of Dask's preloads: `dask worker --preload quorvane_dask` and `dask scheduler
     --preload quorvane_dask` call install() there; a client (the preload install() adds) is
     connected, from its own event loop."""
-    install()
+    set_up_process()
     if isinstance(dask_object, imported("distributed").Client):
         from quorvane_dask._plugin import connect_starting_client
 

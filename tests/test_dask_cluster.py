@@ -109,6 +109,19 @@ def test_a_client_made_after_install_connects_itself() -> None:
     with one_worker_cluster() as cluster, distributed.Client(cluster, timeout=WAIT) as plain:
         expected = user_code()["shifted"](CLOUD)
         assert same_bits(result(plain.submit(user_code()["shifted"], CLOUD, pure=False)), expected)
+        quorvane_dask.connect(plain)  # connected already: no second plugin, and no warning saying so
+
+
+@pytest.mark.usefixtures("client")
+def test_install_connects_the_client_made_before_it() -> None:
+    _install.uninstall()
+    try:
+        with one_worker_cluster() as cluster, distributed.Client(cluster, timeout=WAIT) as earlier:
+            quorvane_dask.install()
+            expected = user_code()["shifted"](CLOUD)
+            assert same_bits(result(earlier.submit(user_code()["shifted"], CLOUD, pure=False)), expected)
+    finally:
+        quorvane_dask.install()
 
 
 @pytest.mark.usefixtures("client")
