@@ -18,7 +18,10 @@ def install() -> None:
     tokens of their values' bits, and, where Dask is installed, connects this process's current
     Dask client and every client made here from now on (quorvane_dask.connect). Idempotent.
     Importing quorvane or quorvane_dask does none of it."""
-    if set_up_process():
+    # Only the call that sets the process up connects: a later one (say, in every task) costs
+    # no round trip to the scheduler.
+    first = not _names.installed()
+    if set_up_process() and first:
         _connect_current_client()
 
 
@@ -50,8 +53,7 @@ def _connect_new_clients() -> None:
     # A worker that never ran install() cannot read a task that names a class, and Dask does not
     # report that: the client would wait for ever. A client that connects itself as it starts
     # closes that gap for every cluster it reaches, without a call the user could forget.
-    config = imported("dask.config")
-    preloads = list(config.get(CLIENT_PRELOAD, default=None) or [])
+    config, preloads = _client_preloads()
     if __package__ not in preloads:
         config.set({CLIENT_PRELOAD: [*preloads, __package__]})
 
@@ -60,13 +62,16 @@ def uninstall() -> None:
     """Undoes install() as far as it can (tokens stay registered): for tests."""
     _names.uninstall()
     try:
-        config = imported("dask.config")
+        config, preloads = _client_preloads()
     except ImportError:
         return
-    preloads = list(config.get(CLIENT_PRELOAD, default=None) or [])
     if __package__ in preloads:
-        preloads.remove(__package__)
-        config.set({CLIENT_PRELOAD: preloads})
+        config.set({CLIENT_PRELOAD: [name for name in preloads if name != __package__]})
+
+
+def _client_preloads() -> tuple[Any, list[str]]:
+    config = imported("dask.config")
+    return config, list(config.get(CLIENT_PRELOAD, default=None) or [])
 
 
 def dask_setup(dask_object: Any) -> Any:
