@@ -60,26 +60,33 @@ long runnable_threads() noexcept {
     return digits && at < length && text[at] == '/' ? count : -1;
 }
 
-// How many threads of this process are runnable ('R' in their stat file), or -1.
+// How many threads of this process are runnable ('R' in their stat file), or -1. The directory
+// is read with getdents64 into a buffer on the stack, not with opendir, which allocates: a fork
+// that lands while a worker is in here must not leave the child an allocator lock held.
 long runnable_threads_of_this_process() noexcept {
-    DIR* tasks = ::opendir("/proc/self/task");
-    if (tasks == nullptr) return -1;
+    const int tasks = ::open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (tasks < 0) return -1;
     long count = 0;
+    alignas(dirent64) char entries[4096];
     char path[64];
     char text[512];
-    while (const dirent* entry = ::readdir(tasks)) {
-        if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
-        std::snprintf(path, sizeof path, "/proc/self/task/%.20s/stat", entry->d_name);
-        const ssize_t length = read_small_file(path, text);
-        if (length <= 0) continue;  // the thread has ended meanwhile
-        // The state follows the name, which is in parentheses and may itself hold any byte.
-        ssize_t at = length;
-        while (at > 0 && text[at - 1] != ')') --at;
-        count += at > 0 && at + 1 < length && text[at + 1] == 'R';
-
+    ssize_t filled = 0;
+    while ((filled = ::getdents64(tasks, entries, sizeof entries)) > 0) {
+        for (ssize_t at = 0; at < filled;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(entries + at);
+            at += entry->d_reclen;
+            if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+            std::snprintf(path, sizeof path, "/proc/self/task/%.20s/stat", entry->d_name);
+            const ssize_t length = read_small_file(path, text);
+            if (length <= 0) continue;  // the thread has ended meanwhile
+            // The state follows the name, which is in parentheses and may itself hold any byte.
+            ssize_t end = length;
+            while (end > 0 && text[end - 1] != ')') --end;
+            count += end > 0 && end + 1 < length && text[end + 1] == 'R';
+        }
     }
-    ::closedir(tasks);
-    return count;
+    ::close(tasks);
+    return filled < 0 ? -1 : count;
 }
 
 }  // namespace
